@@ -1,0 +1,35 @@
+# Helpers for modules: one portable source per unit, plus an OS layer chosen by target.
+
+# tiv_platform_sources(<out-var> <base>...): for each base name "x" appends x_win32.cpp on
+# Windows and x_posix.cpp elsewhere.
+function(tiv_platform_sources out)
+  set(list ${${out}})
+  foreach(base IN LISTS ARGN)
+    list(APPEND list ${base}_${TIVOREL_PLATFORM}.cpp)
+  endforeach()
+  set(${out} ${list} PARENT_SCOPE)
+endfunction()
+
+# tiv_test(<name> SOURCES ... LIBS ...): a GoogleTest binary registered with CTest.
+# On Windows the tests run through the Wine emulator of the toolchain file.
+function(tiv_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE tivorel_options ${T_LIBS} tiv::gtest_main)
+  if(CMAKE_CROSSCOMPILING)
+    # Under Wine a process start costs much more than a test: one CTest test per binary.
+    add_test(NAME ${name} COMMAND ${name} --gtest_color=no)
+    set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}"
+      ENVIRONMENT "TIVOREL_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+  else()
+    gtest_discover_tests(${name}
+      DISCOVERY_MODE PRE_TEST
+      DISCOVERY_TIMEOUT 120
+      PROPERTIES LABELS "${T_LABELS}" ENVIRONMENT "TIVOREL_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+  endif()
+endfunction()
+
+# tiv_stage(<target>): puts an executable into the program folder.
+function(tiv_stage target)
+  set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${TIVOREL_STAGE_DIR})
+endfunction()
