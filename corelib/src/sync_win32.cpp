@@ -11,6 +11,9 @@ namespace qv::win32::multithread {
 
 struct mutex::impl {
   HANDLE h = CreateMutexW(nullptr, FALSE, nullptr);
+  impl() = default;
+  impl(const impl&) = delete;
+  impl& operator=(const impl&) = delete;
   ~impl() {
     if (h) CloseHandle(h);
   }
@@ -33,16 +36,17 @@ void critical_section::leave() { LeaveCriticalSection(&impl_->cs); }
 struct event::impl {
   HANDLE h;
   bool manual;
+  impl(bool manual_reset, bool initially_set)
+      : h(CreateEventW(nullptr, manual_reset, initially_set, nullptr)), manual(manual_reset) {}
+  impl(const impl&) = delete;
+  impl& operator=(const impl&) = delete;
   ~impl() {
     if (h) CloseHandle(h);
   }
 };
 
 event::event(bool manual_reset, bool initially_set)
-    : impl_(std::make_unique<impl>(
-          impl{CreateEventW(nullptr, manual_reset ? TRUE : FALSE, initially_set ? TRUE : FALSE,
-                            nullptr),
-               manual_reset})) {}
+    : impl_(std::make_unique<impl>(manual_reset, initially_set)) {}
 event::~event() = default;
 void event::set() { SetEvent(impl_->h); }
 void event::reset() { ResetEvent(impl_->h); }
