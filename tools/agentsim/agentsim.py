@@ -396,8 +396,10 @@ class Agent:
         for conn in targets:
             try:
                 if how == "reset":
+                    # The connection's reader thread closes it on waking; with a zero linger
+                    # time that close sends a reset instead of a FIN.
                     conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-                    conn.close()
+                    conn.shutdown(socket.SHUT_RD)
                 elif how == "huge":
                     conn.sendall(struct.pack(">HI", 19, HUGE_LENGTH) + b"\0" * 16)
                 else:
