@@ -10,8 +10,9 @@ install by push + pm) and tcp:PORT relayed to a configurable host:port.
 
 Control:
   SIGUSR1                    the phone vanishes: every connection is dropped, nothing answers again
-  --vanish-on TEXT           vanish when a request names TEXT (a service string such as
-                             "shell:am start", or a sync path, after the first data chunk of a push)
+  --vanish-on TEXT           vanish when a request names TEXT: a service string such as
+                             "am start" when it is opened, or a pushed or pulled file's path
+                             after its first data chunk
   --unauthorized             answer the handshake with an AUTH token and never accept
   SIGTERM / SIGINT           exit
 Python 3 standard library only.
@@ -98,6 +99,16 @@ class Phone:
         return ("device::ro.product.name=%s;ro.product.model=%s;ro.product.device=%s;features=%s"
                 % (self.props["ro.product.name"], self.props["ro.product.model"],
                    self.props["ro.product.device"], ",".join(FEATURES))).encode()
+
+    def put_file(self, path, data, mode, mtime):
+        """Stores a file, creating its parent folders as adbd does. Call with the lock held."""
+        target = norm_path(path)
+        parts = target.split("/")[1:-1]
+        for i in range(1, len(parts) + 1):
+            d = "/" + "/".join(parts[:i])
+            if d not in self.files:
+                self.files[d] = [stat.S_IFDIR | 0o771, None, mtime]
+        self.files[target] = [stat.S_IFREG | (mode & 0o7777), bytes(data), mtime]
 
     def used_bytes(self):
         return sum(len(e[1]) for e in self.files.values() if e[1] is not None)
@@ -807,9 +818,6 @@ def service_sync(t, stream, service):
         if ident == ID_STAT:
             with phone.lock:
                 e = phone.files.get(norm_path(path))
-            if t.server.vanish_match(path):
-                t.server.vanish()
-                return
             if e is None:
                 stream.write(b"STAT" + struct.pack("<III", 0, 0, 0))
             else:
@@ -832,9 +840,6 @@ def service_sync(t, stream, service):
         elif ident == ID_RECV:
             with phone.lock:
                 e = phone.files.get(norm_path(path))
-            if t.server.vanish_match(path):
-                t.server.vanish()
-                return
             if e is None:
                 sync_fail(stream, "remote object '%s' does not exist" % path)
                 continue
@@ -845,6 +850,9 @@ def service_sync(t, stream, service):
             for off in range(0, len(data), SYNC_DATA_MAX):
                 chunk = data[off:off + SYNC_DATA_MAX]
                 stream.write(b"DATA" + struct.pack("<I", len(chunk)) + chunk)
+                if t.server.vanish_match(path):
+                    t.server.vanish()
+                    return
             stream.write(b"DONE" + struct.pack("<I", 0))
 
 
@@ -895,13 +903,7 @@ def sync_send(t, stream, spec):
         sync_fail(stream, error)
         return True
     with phone.lock:
-        # create the parent folders as adbd does
-        parts = target.split("/")[1:-1]
-        for i in range(1, len(parts) + 1):
-            d = "/" + "/".join(parts[:i])
-            if d not in phone.files:
-                phone.files[d] = [stat.S_IFDIR | 0o771, None, mtime]
-        phone.files[target] = [stat.S_IFREG | (mode & 0o7777), bytes(data), mtime]
+        phone.put_file(target, data, mode, mtime)
     stream.write(b"OKAY" + struct.pack("<I", 0))
     return True
 
@@ -978,6 +980,8 @@ def main(argv=None):
                     help="ask for authentication and never accept it")
     ap.add_argument("--vanish-on", action="append", default=[], metavar="TEXT",
                     help="vanish when a service string or sync path contains TEXT (repeatable)")
+    ap.add_argument("--file", action="append", default=[], metavar="DEVPATH=LOCALFILE",
+                    help="start with LOCALFILE's content at DEVPATH on the phone (repeatable)")
     ap.add_argument("--storage-limit", type=int, default=DEFAULT_STORAGE_LIMIT,
                     help="bytes the phone's files may take")
     ap.add_argument("--verbose", action="store_true", help="log the transport to stderr")
@@ -987,6 +991,12 @@ def main(argv=None):
     slug = re.sub(r"[^a-z0-9]+", "_", args.model.lower()).strip("_") or "vphone"
     phone = Phone(args.model, args.product or slug, args.device or slug, args.fixture,
                   dict(args.tcp), args.storage_limit)
+    for spec in args.file:
+        devpath, sep, local = spec.partition("=")
+        if not sep or not devpath.startswith("/"):
+            ap.error("--file expects DEVPATH=LOCALFILE with an absolute DEVPATH, got %r" % spec)
+        with open(local, "rb") as f:
+            phone.put_file(devpath, f.read(), 0o100644, int(time.time()))
     server = Server(phone, args.host, args.port, args.unauthorized, args.vanish_on)
 
     signal.signal(signal.SIGUSR1, lambda *_: threading.Thread(target=server.vanish).start())
