@@ -9,6 +9,7 @@ import os
 import shutil
 import signal
 import socket
+import struct
 import subprocess
 import sys
 import tempfile
@@ -344,6 +345,24 @@ class SeveralPhonesTest(AdbTestCase):
         self.assertIn(b"unauthorized", r.stderr)
 
 
+class LegacyShellTest(AdbTestCase):
+    def test_phone_without_shell_v2(self):
+        _, serial = self.start_phone("--model", "Old One", "--legacy-shell")
+        self.connect(serial)
+        rc, out, _ = self.shell(serial, "getprop ro.product.model")
+        self.assertEqual((rc, out), (0, "Old One\n"))
+        # one output channel and no exit status: the client reports 0 and prints everything
+        rc, out, err = self.shell(serial, "frobnicate")
+        self.assertEqual((rc, out, err), (0, "/system/bin/sh: frobnicate: not found\n", ""))
+        apk = os.path.join(self.tmp, "legacy.apk")
+        with open(apk, "wb") as f:
+            f.write(make_apk("com.tivorel.legacy"))
+        r = self.adb("install", "-r", apk, serial=serial)
+        self.assertIn(b"Success", r.stdout)
+        self.assertEqual(self.shell(serial, "pm list packages legacy")[1],
+                         "package:com.tivorel.legacy\n")
+
+
 class VanishTest(AdbTestCase):
     def vanishing_phone(self, *args):
         proc, serial = self.start_phone(*args)
@@ -390,6 +409,219 @@ class VanishTest(AdbTestCase):
         self.assertNotEqual(self.state_of(serial), "device")
         r = self.adb("shell", "getprop", serial=serial)
         self.assertNotEqual(r.returncode, 0)
+
+
+class RawAdb:
+    """A minimal ADB transport peer, written from the protocol description, that checks every
+    header the phone sends."""
+
+    def __init__(self, test, port):
+        self.test = test
+        self.sock = socket.create_connection(("127.0.0.1", port), timeout=LIMIT)
+
+    def close(self):
+        self.sock.close()
+
+    def send(self, cmd, arg0, arg1, data=b""):
+        cmd = int.from_bytes(cmd, "little")
+        self.sock.sendall(struct.pack("<6I", cmd, arg0, arg1, len(data), sum(data) & 0xffffffff,
+                                      cmd ^ 0xffffffff) + data)
+
+    def recv_exact(self, n):
+        buf = bytearray()
+        while len(buf) < n:
+            chunk = self.sock.recv(n - len(buf))
+            if not chunk:
+                raise EOFError()
+            buf += chunk
+        return bytes(buf)
+
+    def recv(self, timeout=LIMIT):
+        self.sock.settimeout(timeout)
+        try:
+            cmd, a0, a1, length, check, magic = struct.unpack("<6I", self.recv_exact(24))
+        finally:
+            self.sock.settimeout(LIMIT)
+        self.test.assertEqual(magic, cmd ^ 0xffffffff)
+        data = self.recv_exact(length)
+        self.test.assertEqual(check, sum(data) & 0xffffffff)
+        return cmd.to_bytes(4, "little"), a0, a1, data
+
+    def nothing_within(self, seconds):
+        try:
+            self.sock.settimeout(seconds)
+            return self.sock.recv(1, socket.MSG_PEEK) == b""
+        except socket.timeout:
+            return True
+        finally:
+            self.sock.settimeout(LIMIT)
+
+    def handshake(self, maxdata):
+        self.send(b"CNXN", 0x01000001, maxdata, b"host::features=shell_v2\0")
+        return self.recv()
+
+
+def sync_request(kind, path):
+    return kind + struct.pack("<I", len(path)) + path.encode()
+
+
+class RawProtocolTest(unittest.TestCase):
+    """What the stock client tolerates and so cannot show: payload limits, per-stream flow
+    control, stream ids and answers to malformed input."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.mkdtemp(prefix="vphone-raw-")
+        cls.content = {}
+        args = []
+        for name, size in (("a.bin", 40000), ("b.bin", 30000)):
+            data = os.urandom(size)
+            local = os.path.join(cls.tmp, name)
+            with open(local, "wb") as f:
+                f.write(data)
+            cls.content["/sdcard/" + name] = data
+            args += ["--file", "/sdcard/%s=%s" % (name, local)]
+        cls.proc = subprocess.Popen([sys.executable, VPHONE, "--port", "0", "--model", "Raw"] + args,
+                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        cls.port = int(cls.proc.stdout.readline().rsplit(":", 1)[1])
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.proc.terminate()
+        cls.proc.wait(10)
+        cls.proc.stdout.close()
+        shutil.rmtree(cls.tmp, ignore_errors=True)
+
+    def peer(self):
+        c = RawAdb(self, self.port)
+        self.addCleanup(c.close)
+        return c
+
+    def test_handshake_answers_with_the_banner(self):
+        c = self.peer()
+        cmd, version, maxdata, banner = c.handshake(4096)
+        self.assertEqual(cmd, b"CNXN")
+        self.assertEqual(version, 0x01000001)
+        self.assertGreaterEqual(maxdata, 4096)
+        self.assertTrue(banner.startswith(b"device::"), banner)
+        fields = dict(f.split(b"=", 1) for f in banner[len(b"device::"):].split(b";"))
+        self.assertEqual(fields[b"ro.product.model"], b"Raw")
+        self.assertEqual(fields[b"features"], b"shell_v2")
+
+    def test_streams_have_their_own_flow_control(self):
+        c = self.peer()
+        c.handshake(4096)
+        streams = {}
+        for remote_id, path in ((11, "/sdcard/a.bin"), (12, "/sdcard/b.bin")):
+            c.send(b"OPEN", remote_id, 0, b"sync:\0")
+            cmd, local_id, to, _ = c.recv()
+            self.assertEqual((cmd, to), (b"OKAY", remote_id))
+            streams[remote_id] = {"local": local_id, "path": path, "buf": bytearray(), "held": 0}
+        self.assertNotEqual(streams[11]["local"], streams[12]["local"])
+        for remote_id, st in streams.items():
+            c.send(b"WRTE", remote_id, st["local"], sync_request(b"RECV", st["path"]))
+
+        def take(cmd, a0, a1, data):
+            self.assertEqual(cmd, b"WRTE")
+            self.assertLessEqual(len(data), 4096)
+            st = streams[a1]
+            self.assertEqual(a0, st["local"])
+            self.assertEqual(st["held"], 0, "a second WRTE before the OKAY of the first")
+            st["held"] = 1
+            st["buf"] += data
+
+        # Neither stream is acknowledged: each still sends its first WRTE, and only that one.
+        while not all(st["held"] for st in streams.values()):
+            msg = c.recv()
+            if msg[0] != b"OKAY":        # the OKAYs for our own requests
+                take(*msg)
+        self.assertTrue(c.nothing_within(0.3))
+        for rid, st in streams.items():
+            st["held"] = 0
+            c.send(b"OKAY", rid, st["local"])
+        done = set()
+        while len(done) < 2:
+            cmd, a0, a1, data = c.recv()
+            take(cmd, a0, a1, data)
+            st = streams[a1]
+            if bytes(st["buf"]).endswith(b"DONE\0\0\0\0") and \
+                    len(st["buf"]) > len(self.content[st["path"]]):
+                done.add(a1)
+            st["held"] = 0
+            c.send(b"OKAY", a1, a0)
+        for rid, st in streams.items():
+            buf, data = bytes(st["buf"]), bytearray()
+            while True:
+                kind, n = struct.unpack("<4sI", buf[:8])
+                if kind == b"DONE":
+                    break
+                self.assertEqual(kind, b"DATA")
+                data += buf[8:8 + n]
+                buf = buf[8 + n:]
+            self.assertEqual(bytes(data), self.content[st["path"]])
+
+    def test_phone_waits_for_okay_and_stops_on_close(self):
+        c = self.peer()
+        c.handshake(4096)
+        c.send(b"OPEN", 5, 0, b"sync:\0")
+        _, local_id, _, _ = c.recv()
+        c.send(b"WRTE", 5, local_id, sync_request(b"RECV", "/sdcard/a.bin"))
+        kinds = [c.recv()[0] for _ in range(2)]
+        self.assertEqual(sorted(kinds), [b"OKAY", b"WRTE"])
+        self.assertTrue(c.nothing_within(0.5), "sent more before the OKAY")
+        c.send(b"CLSE", 5, local_id)
+        self.assertTrue(c.nothing_within(0.5), "sent more after the stream was closed")
+        # the connection itself still serves
+        c.send(b"OPEN", 6, 0, b"shell:getprop ro.product.model\0")
+        cmd, new_local, to, _ = c.recv()
+        self.assertEqual((cmd, to), (b"OKAY", 6))
+        self.assertEqual(c.recv()[0:4:3], (b"WRTE", b"Raw\n"))
+        self.assertEqual(c.recv()[0:3], (b"CLSE", new_local, 6))
+
+    def test_refusals(self):
+        c = self.peer()
+        c.send(b"OPEN", 1, 0, b"shell:getprop\0")    # before the handshake: ignored
+        self.assertTrue(c.nothing_within(0.3))
+        c.handshake(4096)
+        c.send(b"OPEN", 2, 0, b"jdwp:1234\0")
+        self.assertEqual(c.recv()[0:3], (b"CLSE", 0, 2))
+        c.send(b"WRTE", 3, 77, b"data")
+        self.assertEqual(c.recv()[0:3], (b"CLSE", 0, 3))
+
+    def test_malformed_headers_drop_the_connection_only(self):
+        cases = [
+            ("bad magic", struct.pack("<6I", 0x4e45504f, 1, 0, 0, 0, 0)),
+            ("huge length", struct.pack("<6I", 0x45545257, 1, 1, 1 << 30, 0, 0x45545257 ^ 0xffffffff)),
+        ]
+        for name, header in cases:
+            with self.subTest(name):
+                c = self.peer()
+                c.handshake(4096)
+                c.sock.sendall(header)
+                with self.assertRaises(EOFError):
+                    c.recv()
+        c = self.peer()
+        self.assertEqual(c.handshake(4096)[0], b"CNXN")
+
+    def test_unauthorized_phone_never_accepts(self):
+        proc = subprocess.Popen([sys.executable, VPHONE, "--port", "0", "--unauthorized"],
+                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        try:
+            c = RawAdb(self, int(proc.stdout.readline().rsplit(":", 1)[1]))
+            cmd, kind, _, token = c.handshake(4096)
+            self.assertEqual((cmd, kind, len(token)), (b"AUTH", 1, 20))
+            c.send(b"AUTH", 2, 0, os.urandom(256))      # a signature: refused with a new token
+            cmd, kind, _, token2 = c.recv()
+            self.assertEqual((cmd, kind), (b"AUTH", 1))
+            self.assertNotEqual(token, token2)
+            c.send(b"AUTH", 3, 0, b"QAAAA... key@host\0")   # a public key: no answer
+            c.send(b"OPEN", 1, 0, b"shell:getprop\0")
+            self.assertTrue(c.nothing_within(0.5))
+            c.close()
+        finally:
+            proc.terminate()
+            proc.wait(10)
+            proc.stdout.close()
 
 
 class ShellLineTest(unittest.TestCase):

@@ -72,7 +72,8 @@ class StreamClosed(Exception):
 # Phone state: files, packages, properties
 
 class Phone:
-    def __init__(self, model, product, device, fixture_path, tcp_map, storage_limit):
+    def __init__(self, model, product, device, fixture_path, tcp_map, storage_limit,
+                 features=FEATURES):
         with open(fixture_path) as f:
             fixture = json.load(f)
         self.lock = threading.Lock()
@@ -94,11 +95,12 @@ class Phone:
             self.files[d] = [stat.S_IFDIR | 0o771, None, int(time.time())]
         self.tcp_map = tcp_map
         self.storage_limit = storage_limit
+        self.features = list(features)
 
     def banner(self):
         return ("device::ro.product.name=%s;ro.product.model=%s;ro.product.device=%s;features=%s"
                 % (self.props["ro.product.name"], self.props["ro.product.model"],
-                   self.props["ro.product.device"], ",".join(FEATURES))).encode()
+                   self.props["ro.product.device"], ",".join(self.features))).encode()
 
     def put_file(self, path, data, mode, mtime):
         """Stores a file, creating its parent folders as adbd does. Call with the lock held."""
@@ -984,13 +986,16 @@ def main(argv=None):
                     help="start with LOCALFILE's content at DEVPATH on the phone (repeatable)")
     ap.add_argument("--storage-limit", type=int, default=DEFAULT_STORAGE_LIMIT,
                     help="bytes the phone's files may take")
+    ap.add_argument("--legacy-shell", action="store_true",
+                    help="do not offer the v2 shell protocol (no exit codes, one output channel)")
     ap.add_argument("--verbose", action="store_true", help="log the transport to stderr")
     args = ap.parse_args(argv)
     verbose = args.verbose
 
     slug = re.sub(r"[^a-z0-9]+", "_", args.model.lower()).strip("_") or "vphone"
     phone = Phone(args.model, args.product or slug, args.device or slug, args.fixture,
-                  dict(args.tcp), args.storage_limit)
+                  dict(args.tcp), args.storage_limit,
+                  [f for f in FEATURES if not (args.legacy_shell and f == "shell_v2")])
     for spec in args.file:
         devpath, sep, local = spec.partition("=")
         if not sep or not devpath.startswith("/"):
