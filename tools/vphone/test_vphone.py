@@ -339,6 +339,14 @@ class SeveralPhonesTest(AdbTestCase):
         with open(pulled) as f:
             self.assertEqual(f.read(), "only-a\n")
         self.assertNotEqual(self.adb("pull", "/sdcard/mark.txt", pulled, serial=b).returncode, 0)
+        # a new connection finds the same phone
+        self.adb("disconnect", a, check=True)
+        self.assertIsNone(self.state_of(a))
+        self.connect(a)
+        os.remove(pulled)
+        self.adb("pull", "/sdcard/mark.txt", pulled, serial=a, check=True)
+        with open(pulled) as f:
+            self.assertEqual(f.read(), "only-a\n")
         # the unauthorized phone answers nothing
         r = self.adb("shell", "getprop", serial=locked)
         self.assertNotEqual(r.returncode, 0)

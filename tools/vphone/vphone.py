@@ -11,8 +11,8 @@ install by push + pm) and tcp:PORT relayed to a configurable host:port.
 Control:
   SIGUSR1                    the phone vanishes: every connection is dropped, nothing answers again
   --vanish-on TEXT           vanish when a request names TEXT: a service string such as
-                             "am start" when it is opened, or a pushed or pulled file's path
-                             after its first data chunk
+                             "am start" or "tcp:12157" when it is opened, or a pushed or pulled
+                             file's path after its first data chunk
   --unauthorized             answer the handshake with an AUTH token and never accept
   SIGTERM / SIGINT           exit
 Python 3 standard library only.
@@ -50,6 +50,8 @@ AUTH_TOKEN, AUTH_SIGNATURE, AUTH_RSAPUBLICKEY = 1, 2, 3
 # file and running pm; without stat_v2/ls_v2/sendrecv_v2 it keeps to the first sync protocol.
 FEATURES = ["shell_v2"]
 
+MAX_UNACKED = 4                 # inbound payloads a stream may hold; the protocol allows one
+MAX_LINE = 64 * 1024            # an interactive shell line
 SYNC_DATA_MAX = 64 * 1024
 SYNC_PATH_MAX = 1024
 DEFAULT_STORAGE_LIMIT = 1 << 30
@@ -154,7 +156,11 @@ class Stream:
             self.cond.notify_all()
 
     def on_write(self, data):
+        """Queues a payload; False when the peer keeps writing without waiting for our OKAYs."""
+        if self.inbound.qsize() >= MAX_UNACKED:
+            return False
         self.inbound.put(data)
+        return True
 
     def on_close(self):
         with self.cond:
@@ -207,6 +213,8 @@ class Stream:
             was_closed = self.closed
             self.closed = True
             self.cond.notify_all()
+        if not was_closed:
+            self.inbound.put(None)      # wakes a service thread still waiting for input
         self.t.forget(self)
         if not was_closed:
             self.t.send(A_CLSE, self.local_id, self.remote_id)
@@ -304,8 +312,9 @@ class Transport:
             s = self.streams.get(arg1)
             if s is None:
                 self.send(A_CLSE, 0, arg0)
-            else:
-                s.on_write(data)
+            elif not s.on_write(data):
+                log("stream %d: writes without OKAY, dropping the connection" % arg1)
+                raise EOFError()
         elif cmd == A_CLSE:
             s = self.streams.get(arg1)
             if s is not None:
@@ -459,6 +468,13 @@ def interactive_shell(t, stream, v2):
         if not data:
             break
         buf += data
+        if len(buf) > MAX_LINE and b"\n" not in buf:
+            buf = b""
+            err = b"/system/bin/sh: line too long\n"
+            if v2:
+                send_v2(stream, SH_STDERR, err)
+            else:
+                stream.write(err)
         while b"\n" in buf:
             line, buf = buf.split(b"\n", 1)
             line = line.decode("utf-8", "replace").strip()
@@ -1003,6 +1019,9 @@ def main(argv=None):
         with open(local, "rb") as f:
             phone.put_file(devpath, f.read(), 0o100644, int(time.time()))
     server = Server(phone, args.host, args.port, args.unauthorized, args.vanish_on)
+    if 5554 <= server.address[1] <= 5585:
+        print("vphone: the adb server scans ports 5554-5585 for emulators and would list this "
+              "phone as emulator-%d" % (server.address[1] & ~1), file=sys.stderr)
 
     signal.signal(signal.SIGUSR1, lambda *_: threading.Thread(target=server.vanish).start())
     stop = threading.Event()
