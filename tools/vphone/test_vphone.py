@@ -362,13 +362,40 @@ class LegacyShellTest(AdbTestCase):
         # one output channel and no exit status: the client reports 0 and prints everything
         rc, out, err = self.shell(serial, "frobnicate")
         self.assertEqual((rc, out, err), (0, "/system/bin/sh: frobnicate: not found\n", ""))
-        apk = os.path.join(self.tmp, "legacy.apk")
-        with open(apk, "wb") as f:
-            f.write(make_apk("com.tivorel.legacy"))
-        r = self.adb("install", "-r", apk, serial=serial)
-        self.assertIn(b"Success", r.stdout)
-        self.assertEqual(self.shell(serial, "pm list packages legacy")[1],
-                         "package:com.tivorel.legacy\n")
+
+
+class InstallModesTest(AdbTestCase):
+    """The client installs differently by the phone's features; each way must work."""
+
+    def test_install_and_uninstall_in_each_mode(self):
+        good = os.path.join(self.tmp, "good.apk")
+        with open(good, "wb") as f:
+            f.write(make_apk("com.tivorel.modes"))
+        bad = os.path.join(self.tmp, "bad.apk")
+        with open(bad, "wb") as f:
+            f.write(b"\x00" * 5000)
+        cases = [
+            # name, phone options, client's first line, client fails a failed install
+            ("push and pm", [], b"Performing Push Install", True),
+            ("streamed to cmd", ["--streamed-install"], b"Performing Streamed Install", True),
+            # without exit codes the client cannot tell: it prints the failure and exits 0
+            ("push and pm, legacy shell", ["--legacy-shell"], b"Performing Push Install", False),
+        ]
+        for name, opts, banner, fails in cases:
+            with self.subTest(name):
+                _, serial = self.start_phone(*opts)
+                self.connect(serial)
+                r = self.adb("install", "-r", good, serial=serial)
+                self.assertIn(banner, r.stdout)
+                self.assertIn(b"Success", r.stdout)
+                self.assertEqual(self.shell(serial, "pm list packages modes")[1],
+                                 "package:com.tivorel.modes\n")
+                r = self.adb("uninstall", "com.tivorel.modes", serial=serial)
+                self.assertIn(b"Success", r.stdout)
+                self.assertEqual(self.shell(serial, "pm list packages modes")[1], "")
+                r = self.adb("install", "-r", bad, serial=serial)
+                self.assertEqual(r.returncode != 0, fails)
+                self.assertIn(b"INSTALL_FAILED_INVALID_APK", r.stdout + r.stderr)
 
 
 class VanishTest(AdbTestCase):

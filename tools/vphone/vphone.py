@@ -5,8 +5,9 @@
     adb connect 127.0.0.1:NNNNN
 
 It speaks the ADB transport (CNXN/OPEN/OKAY/WRTE/CLSE) without authentication and offers the
-services a desktop companion needs: shell (legacy and v2) with pm/am/getprop/rm, sync (push, pull,
-install by push + pm) and tcp:PORT relayed to a configurable host:port.
+services a desktop companion needs: shell (legacy and v2) with pm/am/cmd/getprop/rm, sync (push,
+pull, install by push + pm), exec (streamed install) and tcp:PORT relayed to a configurable
+host:port. See README.md.
 
 Control:
   SIGUSR1                    the phone vanishes: every connection is dropped, nothing answers again
@@ -193,7 +194,8 @@ class Stream:
         if data is None:
             self.inbound.put(None)
             return b""
-        self.t.send(A_OKAY, self.local_id, self.remote_id)
+        if not self.closed:
+            self.t.send(A_OKAY, self.local_id, self.remote_id)
         return data
 
     def read_exact(self, n):
@@ -434,7 +436,8 @@ def service_shell(t, stream, service):
     if not command:
         interactive_shell(t, stream, v2)
         return
-    out, err, code = run_command_line(t, command)
+    stdin = ChunkReader(V2Reader(stream).stdin if v2 else stream.read)
+    out, err, code = run_command_line(t, command, stdin)
     if v2:
         send_v2(stream, SH_STDOUT, out)
         send_v2(stream, SH_STDERR, err)
@@ -445,7 +448,7 @@ def service_shell(t, stream, service):
 
 
 def service_exec(t, stream, service):
-    out, err, _code = run_command_line(t, service.partition(":")[2])
+    out, err, _code = run_command_line(t, service.partition(":")[2], ChunkReader(stream.read))
     stream.write(out + err)
 
 
@@ -584,7 +587,27 @@ def tokenize(line):
     return tokens
 
 
-def run_command_line(t, line):
+class ChunkReader:
+    """A command's standard input over a function that returns the next chunk (b"" at the end)."""
+
+    def __init__(self, next_chunk):
+        self.next_chunk = next_chunk
+        self.rest = b""
+
+    def read_exact(self, n):
+        out = bytearray(self.rest[:n])
+        self.rest = self.rest[n:]
+        while len(out) < n:
+            chunk = self.next_chunk()
+            if not chunk:
+                return None
+            need = n - len(out)
+            out += chunk[:need]
+            self.rest = chunk[need:]
+        return bytes(out)
+
+
+def run_command_line(t, line, stdin=None):
     """Runs `a; b && c || d` style lines; returns (stdout, stderr, exit code)."""
     try:
         tokens = tokenize(line)
@@ -597,7 +620,7 @@ def run_command_line(t, line):
             if tok == "|":
                 return bytes(out), b"/system/bin/sh: pipes are not supported\n", 1
             if cmd and (joiner == ";" or (joiner == "&&") == (code == 0)):
-                o, e, code = run_command(t, cmd)
+                o, e, code = run_command(t, cmd, stdin)
                 out += o
                 err += e
             cmd, joiner = [], tok
@@ -606,7 +629,7 @@ def run_command_line(t, line):
     return bytes(out), bytes(err), code
 
 
-def run_command(t, argv):
+def run_command(t, argv, stdin=None):
     """Runs one command with its redirections (<file, >file, >>file, 2>&1, >&2)."""
     words = [a for a in argv if isinstance(a, str)]
     redirects = [a for a in argv if not isinstance(a, str)]
@@ -618,7 +641,7 @@ def run_command(t, argv):
     if fn is None:
         out, err, code = "", "/system/bin/sh: %s: not found\n" % name, 127
     else:
-        out, err, code = fn(t.phone, t.server, words[1:])
+        out, err, code = fn(t.phone, words[1:], stdin)
     streams = {1: out.encode(), 2: err.encode()}
     for fd, op, target in redirects:
         if fd not in (1, 2):
@@ -645,14 +668,14 @@ def run_command(t, argv):
     return streams[1], streams[2], code
 
 
-def cmd_getprop(phone, server, args):
+def cmd_getprop(phone, args, stdin):
     with phone.lock:
         if args:
             return phone.props.get(args[0], args[1] if len(args) > 1 else "") + "\n", "", 0
         return "".join("[%s]: [%s]\n" % kv for kv in sorted(phone.props.items())), "", 0
 
 
-def cmd_rm(phone, server, args):
+def cmd_rm(phone, args, stdin):
     force = recursive = False
     paths = []
     for a in args:
@@ -687,7 +710,7 @@ def cmd_rm(phone, server, args):
     return "", err, code
 
 
-def cmd_echo(phone, server, args):
+def cmd_echo(phone, args, stdin):
     return " ".join(args) + "\n", "", 0
 
 
@@ -712,7 +735,7 @@ def package_of(path, content):
     return None
 
 
-def cmd_pm(phone, server, args):
+def cmd_pm(phone, args, stdin):
     if not args:
         return "", "usage: pm [list|install|uninstall] ...\n", 1
     sub, rest = args[0], args[1:]
@@ -734,17 +757,29 @@ def cmd_pm(phone, server, args):
             entry = phone.packages.get(rest[-1])
         return ("package:%s\n" % entry[0], "", 0) if entry else ("", "", 1)
     if sub == "install":
-        paths = [a for a in rest if not a.startswith("-")]
-        replace = any(a == "-r" for a in rest)
-        if not paths:
-            return "", "Error: no package specified\n", 1
-        path = norm_path(paths[-1])
-        with phone.lock:
-            entry = phone.files.get(path)
-        if entry is None or entry[1] is None:
-            return "", "Error: Unable to open file: %s\nConsider using a file under /data/local/tmp/\n" \
-                % paths[-1], 1
-        pkg = package_of(path, entry[1])
+        replace = "-r" in rest
+        if "-S" in rest:
+            # the streamed install: the package's bytes follow on standard input
+            i = rest.index("-S")
+            size = rest[i + 1] if i + 1 < len(rest) else ""
+            if not size.isdigit() or int(size) > phone.storage_limit:
+                return "", "Error: invalid size %r\n" % size, 1
+            content = stdin.read_exact(int(size)) if stdin is not None else None
+            if content is None:
+                return "Failure [INSTALL_FAILED_INVALID_APK: short read]\n", "", 1
+            path = "/data/app/vmdl.tmp/base.apk"
+        else:
+            paths = [a for a in rest if not a.startswith("-")]
+            if not paths:
+                return "", "Error: no package specified\n", 1
+            path = norm_path(paths[-1])
+            with phone.lock:
+                entry = phone.files.get(path)
+            if entry is None or entry[1] is None:
+                return "", ("Error: Unable to open file: %s\nConsider using a file under "
+                            "/data/local/tmp/\n" % paths[-1]), 1
+            content = entry[1]
+        pkg = package_of(path, content)
         if pkg is None:
             return "Failure [INSTALL_FAILED_INVALID_APK: Failed to parse %s]\n" % path, "", 1
         with phone.lock:
@@ -781,7 +816,7 @@ def intent_text(args):
     return "Intent { %s }" % " ".join(parts)
 
 
-def cmd_am(phone, server, args):
+def cmd_am(phone, args, stdin):
     if not args:
         return "", "usage: am [start|broadcast] ...\n", 1
     sub, rest = args[0], args[1:]
@@ -804,7 +839,20 @@ def cmd_am(phone, server, args):
     return "", "Error: unknown command '%s'\n" % sub, 1
 
 
-COMMANDS = {"getprop": cmd_getprop, "rm": cmd_rm, "pm": cmd_pm, "am": cmd_am, "echo": cmd_echo}
+def cmd_cmd(phone, args, stdin):
+    services = {"package": cmd_pm, "activity": cmd_am}
+    if not args:
+        return "", "cmd: No service specified; use -l to list all services\n", 20
+    if args[0] == "-l":
+        return "Currently running services:\n" + "".join("  %s\n" % k for k in sorted(services)), "", 0
+    fn = services.get(args[0])
+    if fn is None:
+        return "", "cmd: Can't find service: %s\n" % args[0], 20
+    return fn(phone, args[1:], stdin)
+
+
+COMMANDS = {"getprop": cmd_getprop, "rm": cmd_rm, "pm": cmd_pm, "am": cmd_am, "echo": cmd_echo,
+            "cmd": cmd_cmd}
 
 
 # sync protocol
@@ -1004,6 +1052,9 @@ def main(argv=None):
                     help="bytes the phone's files may take")
     ap.add_argument("--legacy-shell", action="store_true",
                     help="do not offer the v2 shell protocol (no exit codes, one output channel)")
+    ap.add_argument("--streamed-install", action="store_true",
+                    help="offer the cmd feature: the client streams packages to `cmd package "
+                         "install -S` instead of pushing them and running pm")
     ap.add_argument("--verbose", action="store_true", help="log the transport to stderr")
     args = ap.parse_args(argv)
     verbose = args.verbose
@@ -1011,7 +1062,8 @@ def main(argv=None):
     slug = re.sub(r"[^a-z0-9]+", "_", args.model.lower()).strip("_") or "vphone"
     phone = Phone(args.model, args.product or slug, args.device or slug, args.fixture,
                   dict(args.tcp), args.storage_limit,
-                  [f for f in FEATURES if not (args.legacy_shell and f == "shell_v2")])
+                  [f for f in FEATURES if not (args.legacy_shell and f == "shell_v2")]
+                  + (["cmd"] if args.streamed_install else []))
     for spec in args.file:
         devpath, sep, local = spec.partition("=")
         if not sep or not devpath.startswith("/"):
