@@ -142,6 +142,13 @@ class AdbTestCase(unittest.TestCase):
                 return parts[1]
         return None
 
+    def assertLeavesDeviceState(self, serial):
+        # the server notices the dropped connection on its own thread; safety net only
+        deadline = time.monotonic() + LIMIT
+        while time.monotonic() < deadline and self.state_of(serial) == "device":
+            time.sleep(0.1)
+        self.assertNotEqual(self.state_of(serial), "device")
+
     def shell(self, serial, command):
         r = self.adb("shell", command, serial=serial)
         return r.returncode, r.stdout.decode(), r.stderr.decode()
@@ -427,21 +434,31 @@ class VanishTest(AdbTestCase):
                 self.assertEqual(self.shell(serial, "getprop ro.product.model")[0], 0)
                 r = self.adb(*command, serial=serial)
                 self.assertNotEqual(r.returncode, 0, r)
-                self.assertNotEqual(self.state_of(serial), "device")
+                self.assertLeavesDeviceState(serial)
                 # and it stays gone: nothing answers on its port
                 host, port = serial.rsplit(":", 1)
                 with self.assertRaises(OSError):
                     socket.create_connection((host, int(port)), timeout=5).close()
                 self.assertIsNone(proc.poll())
 
+    def test_vanish_when_the_agent_port_is_opened(self):
+        proc, serial = self.vanishing_phone("--tcp", "7000=127.0.0.1:%d" % self.echo.port,
+                                            "--vanish-on", "tcp:7000")
+        local = free_port()
+        self.adb("forward", "tcp:%d" % local, "tcp:7000", serial=serial, check=True)
+        with socket.create_connection(("127.0.0.1", local), timeout=LIMIT) as c:
+            c.sendall(b"request")
+            try:
+                self.assertEqual(c.recv(100), b"")
+            except ConnectionResetError:
+                pass
+        self.assertLeavesDeviceState(serial)
+        self.assertIsNone(proc.poll())
+
     def test_signal_makes_the_phone_vanish(self):
         proc, serial = self.vanishing_phone()
         proc.send_signal(signal.SIGUSR1)
-        host, port = serial.rsplit(":", 1)
-        deadline = time.monotonic() + LIMIT
-        while time.monotonic() < deadline and self.state_of(serial) == "device":
-            time.sleep(0.1)
-        self.assertNotEqual(self.state_of(serial), "device")
+        self.assertLeavesDeviceState(serial)
         r = self.adb("shell", "getprop", serial=serial)
         self.assertNotEqual(r.returncode, 0)
 

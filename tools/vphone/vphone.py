@@ -291,7 +291,9 @@ class Transport:
 
     def handle(self, cmd, arg0, arg1, data):
         if cmd == A_CNXN:
-            self.max_payload = max(1024, min(arg1, MAX_PAYLOAD))
+            if arg1 == 0:
+                raise EOFError()    # a peer that accepts no payload cannot be served
+            self.max_payload = min(arg1, MAX_PAYLOAD)
             log("CNXN version=%#x maxdata=%d banner=%r" % (arg0, arg1, data))
             if self.server.unauthorized:
                 self.send(A_AUTH, AUTH_TOKEN, 0, os.urandom(20))
