@@ -241,6 +241,23 @@ class PhoneServicesTest(AdbTestCase):
         # this client prints sync errors on stdout
         self.assertIn(b"does not exist", r.stdout + r.stderr)
 
+    def test_folder_push_pull_round_trip(self):
+        tree = {"a.txt": b"a\n", "sub/b.bin": os.urandom(100000), "sub/deeper/empty": b""}
+        src = os.path.join(self.tmp, "tree")
+        for rel, data in tree.items():
+            os.makedirs(os.path.dirname(os.path.join(src, rel)), exist_ok=True)
+            with open(os.path.join(src, rel), "wb") as f:
+                f.write(data)
+        self.adb("push", src, "/sdcard/tree", serial=self.serial, check=True)
+        back = os.path.join(self.tmp, "tree.back")
+        self.adb("pull", "/sdcard/tree", back, serial=self.serial, check=True)
+        got = {}
+        for root, _, files in os.walk(back):
+            for name in files:
+                with open(os.path.join(root, name), "rb") as f:
+                    got[os.path.relpath(os.path.join(root, name), back)] = f.read()
+        self.assertEqual(got, tree)
+
     def test_install_list_uninstall(self):
         apk = os.path.join(self.tmp, "demo.apk")
         with open(apk, "wb") as f:
