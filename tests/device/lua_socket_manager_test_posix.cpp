@@ -181,7 +181,7 @@ TEST_F(LuaSocketManager, CancelFromInsideACallbackEndsTheRequestAtOnce) {
 }
 
 TEST_F(LuaSocketManager, CancelAllAndCollectingTheObjectInsideACallback) {
-  ASSERT_TRUE(sim_.control_ok(R"({"op": "fault", "mode": "silent", "count": 2})"));
+  ASSERT_TRUE(sim_.control_ok(R"({"op": "fault", "mode": "silent", "code": 14, "count": 2})"));
   ASSERT_TRUE(run(std::string(kPrelude) +
                   "m = TestSocketManager('dev-1') "
                   "m:SendSocketMessage(14, function() note('silent 1') end) "

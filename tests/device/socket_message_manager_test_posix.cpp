@@ -228,23 +228,32 @@ TEST_F(SocketManagerTest, ARefusedConnectionCallsBackWithTheErrorOnce) {
 }
 
 TEST_F(SocketManagerTest, CancellingFromInsideACallbackStopsEverything) {
-  ASSERT_TRUE(sim_.control_ok(R"({"op": "fault", "mode": "coalesce", "count": 2})"));  // all frames in one receive
+  // All frames of the reply arrive in one receive, so more are waiting when the callback cancels.
+  ASSERT_TRUE(sim_.control_ok(R"({"op": "fault", "mode": "coalesce", "code": 14})"));
   socket_message_manager m(kDevice, ports());
-  std::vector<std::string> own, other;
+  std::vector<std::string> own;
   std::uint32_t own_id = 0;
   own_id = m.send_message(14, {}, [&](const agent_values& args) {
     own.push_back(render(args));
     m.cancel(own_id);
   });
-  int other_calls = 0;
-  m.send_message(54, {}, [&](const agent_values& args) {
-    other.push_back(render(args));
-    if (++other_calls == 1) m.cancel_all();
-  });
   ASSERT_TRUE(run_until([&] { return m.request_count() == 0; }));
   settle();
   EXPECT_EQ(1u, own.size());
+
+  // cancel_all from inside one request's callback also ends a request still waiting for data.
+  ASSERT_TRUE(sim_.control_ok(R"({"op": "fault", "mode": "silent", "code": 14})"));
+  ASSERT_TRUE(sim_.control_ok(R"({"op": "fault", "mode": "coalesce", "code": 54})"));
+  std::vector<std::string> waiting, other;
+  m.send_message(14, {}, [&](const agent_values& args) { waiting.push_back(render(args)); });
+  m.send_message(54, {}, [&](const agent_values& args) {
+    other.push_back(render(args));
+    m.cancel_all();
+  });
+  ASSERT_TRUE(run_until([&] { return m.request_count() == 0; }));
+  settle();
   EXPECT_EQ(1u, other.size());
+  EXPECT_TRUE(waiting.empty());
   EXPECT_TRUE(sim_.control_ok(R"({"op": "wait_idle"})"));
 }
 

@@ -286,10 +286,13 @@ class Agent:
 
     # -- command channel --
 
-    def _next_fault(self):
+    def _next_fault(self, code):
+        """The first queued fault meant for this request code (or for any), else the default."""
         with self.lock:
-            if self.queued_faults:
-                return self.queued_faults.pop(0)
+            for i, (mode, only) in enumerate(self.queued_faults):
+                if only is None or only == code:
+                    del self.queued_faults[i]
+                    return mode
             return self.fault
 
     def reply_frames(self, code):
@@ -312,7 +315,7 @@ class Agent:
             if request is None:
                 return
             code, body = request
-            fault = self._next_fault()
+            fault = self._next_fault(code)
             with self.lock:
                 self.requests.append({"code": code, "body": body.hex(), "fault": fault})
                 self.lock.notify_all()
@@ -432,7 +435,8 @@ class Agent:
                 if cmd.get("always"):
                     self.fault = mode
                 else:
-                    self.queued_faults.extend([mode] * int(cmd.get("count", 1)))
+                    only = int(cmd["code"]) if "code" in cmd else None
+                    self.queued_faults.extend([(mode, only)] * int(cmd.get("count", 1)))
             return {"ok": True}
         if op == "per_frame":
             self.per_frame = max(1, int(cmd["value"]))
