@@ -6,7 +6,9 @@
 //
 // The agent side is a blaster thread that has every frame ready before the request arrives, so
 // the figure is the host's: receiving, frame extraction, decoding and building the Lua tables.
+#include "app/message_window.h"
 #include "device/lua_socket_manager.h"
+#include "qv/singleton_ex.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -181,6 +183,9 @@ double floor_prepared(std::uint32_t records, std::uint32_t per_frame) {
 int main(int argc, char** argv) {
   const std::uint32_t records = argc > 1 ? static_cast<std::uint32_t>(std::strtoul(argv[1], nullptr, 10)) : 100000;
   const std::uint32_t per_frame = argc > 2 ? static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10)) : 1000;
+  // Finished requests are released through the process's message window, as in the program.
+  auto* mw = qv::design_pattern::singleton_ex<app::CMessageWindow>::acquire();
+  if (!mw || !mw->Create(L"TivorelMessageWnd")) return 1;
   QVLRT_ENV env = QVLRT_GetEnv(0);
   device::RegisterSocketManagerClass(env);
   lua_register(state(), "BenchManager", bench_manager);

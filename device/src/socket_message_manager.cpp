@@ -1,6 +1,10 @@
 #include "device/socket_message_manager.h"
 
+#include "app/message_window.h"
+#include "qv/singleton_ex.h"
+
 #include <cstdio>
+#include <map>
 #include <utility>
 
 namespace device {
@@ -8,7 +12,6 @@ namespace {
 
 using qv::win32::net::asyn_tcp_socket;
 
-constexpr unsigned kMsgRelease = qv::loop::kWmUser + 1;  // wParam = request id
 const char* const kLoopbackHost = "127.0.0.1";
 
 log_sink& current_sink() {
@@ -31,6 +34,45 @@ void log_line(const std::string& line) {
     std::fprintf(stderr, "%s\n", line.c_str());
   }
 }
+
+// Finished requests are released through the process's message window. What travels in the
+// message is a ticket, not a handler: a ticket whose manager or request is gone by the time it
+// arrives finds nothing, so no release can touch a handler that a cancellation already freed.
+// The relay has static storage and outlives every message posted to it. UI thread only.
+class release_relay : public app::MessageHandler {
+ public:
+  static release_relay& instance() {
+    static release_relay relay;
+    return relay;
+  }
+
+  bool post(socket_message_manager* manager, std::uint32_t id) {
+    auto* window = qv::design_pattern::singleton_ex<app::CMessageWindow>::instance();
+    if (!window) return false;
+    const qv::loop::lparam_t ticket = next_ticket_++;
+    tickets_[ticket] = {manager->alive_, manager, id};
+    if (window->PostHandlerMessage(this, ticket)) return true;
+    tickets_.erase(ticket);
+    return false;
+  }
+
+  void OnMessage(qv::loop::lparam_t ticket) override {
+    auto it = tickets_.find(ticket);
+    if (it == tickets_.end()) return;
+    const entry e = it->second;
+    tickets_.erase(it);
+    if (auto alive = e.alive.lock(); alive && *alive) e.manager->release(e.id);
+  }
+
+ private:
+  struct entry {
+    std::weak_ptr<bool> alive;
+    socket_message_manager* manager;
+    std::uint32_t id;
+  };
+  std::map<qv::loop::lparam_t, entry> tickets_;
+  qv::loop::lparam_t next_ticket_ = 1;
+};
 
 // ---- SocketMessageCallback ------------------------------------------------------------------
 
@@ -104,19 +146,13 @@ socket_message_manager::port_table socket_message_manager::default_ports() {
 }
 
 socket_message_manager::socket_message_manager(std::string device_id, port_table ports)
-    : device_id_(std::move(device_id)), ports_(ports), alive_(std::make_shared<bool>(true)) {
-  qv::loop::window_spec spec;
-  spec.class_name = L"TivorelSocketManager";
-  spec.title = L"TivorelSocketManager";
-  release_window_ = qv::loop::create_window(spec, &socket_message_manager::window_proc, this);
-}
+    : device_id_(std::move(device_id)), ports_(ports), alive_(std::make_shared<bool>(true)) {}
 
 socket_message_manager::~socket_message_manager() {
   cancel_all();
   close_event_channel();
   listener_.reset();
-  if (release_window_) qv::loop::destroy_window(release_window_);  // pending releases are dropped with it
-  *alive_ = false;
+  *alive_ = false;  // releases still on their way find nothing
 }
 
 void socket_message_manager::init(agent_callback listener) {
@@ -191,7 +227,9 @@ void socket_message_manager::call_listener(const agent_values& args) {
 }
 
 void socket_message_manager::release_later(std::uint32_t id) {
-  if (release_window_) qv::loop::post_message(release_window_, kMsgRelease, id, 0);
+  // Without the message window (it lives from start-up to shutdown) the finished request stays
+  // until it is cancelled or the manager goes.
+  release_relay::instance().post(this, id);
 }
 
 void socket_message_manager::release(std::uint32_t id) {
@@ -232,16 +270,6 @@ void socket_message_manager::on_received(const std::uint8_t* data, std::uint32_t
 void socket_message_manager::on_error(std::int32_t) {
   event_frames_.reset();
   call_listener(event_channel_error_arguments(device_id_));
-}
-
-qv::loop::lresult_t socket_message_manager::window_proc(void* user, qv::loop::window_handle w, unsigned msg,
-                                                        qv::loop::wparam_t wp, qv::loop::lparam_t lp) {
-  auto* self = static_cast<socket_message_manager*>(user);
-  if (msg == kMsgRelease && self && self->release_window_ == w) {
-    self->release(static_cast<std::uint32_t>(wp));
-    return 0;
-  }
-  return qv::loop::default_window_proc(w, msg, wp, lp);
 }
 
 }  // namespace device

@@ -4,13 +4,12 @@
 // Everything runs on the UI thread. Callbacks and the event listener receive decoded argument
 // lists; they may cancel any request, uninitialise or destroy the manager while being called,
 // and nothing touches a released request, socket or handler afterwards. Finished requests are
-// released later through the manager's window, so a socket is never destroyed under its own
-// notification.
+// released later through the process's message window (app::CMessageWindow), so a socket is
+// never destroyed under its own notification.
 #pragma once
 
 #include "device/agent_protocol.h"
 #include "qv/asyn_tcp_socket.h"
-#include "qv/message_loop.h"
 
 #include <array>
 #include <cstdint>
@@ -116,8 +115,7 @@ class socket_message_manager : public qv::win32::net::asyn_tcp_socket_event {
   void release_later(std::uint32_t id);
   void release(std::uint32_t id);
   void close_event_channel();
-  static qv::loop::lresult_t window_proc(void* user, qv::loop::window_handle w, unsigned msg,
-                                         qv::loop::wparam_t wp, qv::loop::lparam_t lp);
+  friend class release_relay;
 
   bool initialized_ = false;
   std::map<std::uint32_t, request_entry> requests_;
@@ -128,7 +126,6 @@ class socket_message_manager : public qv::win32::net::asyn_tcp_socket_event {
   std::uint64_t event_epoch_ = 0;  // changes whenever the event channel's socket goes away
   std::string device_id_;
   port_table ports_;
-  qv::loop::window_handle release_window_ = nullptr;
   std::shared_ptr<bool> alive_;
 };
 
