@@ -196,12 +196,16 @@ int main(int argc, char** argv) {
               "Lua strings made beforehand (only the tables are built in the timed loop)\n\n");
   std::printf("records  per_frame  manager_s  manager_rec/s  floor_s  ratio  strict_floor_s  strict_ratio\n");
   double first_time = 0;
+  int rc = 0;
   for (std::uint32_t n : {records, records * 10}) {
     through_manager(n / 10 > 0 ? n / 10 : 1, per_frame);  // warm-up
     const double t = through_manager(n, per_frame);
     const double f = floor_loop(n, per_frame);
     const double p = floor_prepared(n, per_frame);
-    if (t < 0) return 1;
+    if (t < 0) {
+      rc = 1;
+      break;
+    }
     std::printf("%7u  %9u  %9.3f  %13.0f  %7.3f  %5.2f  %14.3f  %12.2f\n", n, per_frame, t, n / t, f, t / f, p,
                 t / p);
     if (first_time == 0) {
@@ -210,5 +214,7 @@ int main(int argc, char** argv) {
       std::printf("10x the records took %.2fx as long\n", t / first_time);
     }
   }
-  return 0;
+  mw->Destroy();
+  qv::design_pattern::singleton_ex<app::CMessageWindow>::release();
+  return rc;
 }
