@@ -1,5 +1,6 @@
 #include "desktop/archive.h"
 
+#include "archive_names.h"
 #include "desktop/log.h"
 #include "qv/xml.h"
 
@@ -149,6 +150,8 @@ Kind kind_of(const fs::path& file) {
 
 // An opened archive; status says why when archive is null.
 struct Opened {
+  // Declared first so that it outlives the reader, which converts names until it is freed.
+  std::unique_ptr<ArchiveNameScope> names = std::make_unique<ArchiveNameScope>();
   ArchivePtr archive;
   std::unique_ptr<FileSource> source;
   int status = kArchiveOtherFailure;
@@ -230,12 +233,7 @@ bool next_entry(Opened& o, archive_entry** entry, bool first, bool* failed) {
   return false;
 }
 
-std::u16string entry_path(archive_entry* e) {
-  const char* p = archive_entry_pathname_utf8(e);
-  if (p) return qv::xml::from_utf8(p, std::strlen(p));
-  const char* raw = archive_entry_pathname(e);  // names libarchive could not convert
-  return raw ? qv::xml::from_utf8(raw, std::strlen(raw)) : std::u16string();
-}
+std::u16string entry_path(archive_entry* e) { return ArchiveEntryName(e); }
 
 // Copies the current entry's data into file, replacing it. False on any read or write error.
 bool write_data(struct archive* a, const fs::path& file) {
