@@ -24,6 +24,7 @@ voidpf ZCALLBACK mem_open(voidpf opaque, const void*, int) { return opaque; }
 uLong ZCALLBACK mem_read(voidpf, voidpf stream, void* buf, uLong size) {
   auto* f = static_cast<MemoryFile*>(stream);
   std::size_t n = std::min<std::size_t>(size, f->size - f->pos);
+  if (n == 0) return 0;
   std::memcpy(buf, f->data + f->pos, n);
   f->pos += n;
   return static_cast<uLong>(n);
