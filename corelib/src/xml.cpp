@@ -288,11 +288,28 @@ std::string serialize(const basic_xml_element& e) {
 
 bool save_file(const basic_xml_element& e, const std::filesystem::path& file) {
   const std::string text = serialize(e);
-  std::ofstream f(file, std::ios::binary | std::ios::trunc);
-  if (!f) return false;
-  f.write(text.data(), static_cast<std::streamsize>(text.size()));
-  f.close();
-  return !f.fail();
+  // Written beside the file and then renamed over it, so that a failed write never leaves a
+  // half-written document in place of the previous one.
+  std::filesystem::path temp = file;
+  temp += ".tmp";
+  {
+    std::ofstream f(temp, std::ios::binary | std::ios::trunc);
+    if (!f) return false;
+    f.write(text.data(), static_cast<std::streamsize>(text.size()));
+    f.close();
+    if (f.fail()) {
+      std::error_code ec;
+      std::filesystem::remove(temp, ec);
+      return false;
+    }
+  }
+  std::error_code ec;
+  std::filesystem::rename(temp, file, ec);
+  if (ec) {
+    std::filesystem::remove(temp, ec);
+    return false;
+  }
+  return true;
 }
 
 bool save_file(const basic_xml_element& e, const string& file) {

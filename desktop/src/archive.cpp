@@ -221,10 +221,12 @@ Opened open_archive(const std::u16string& path_text) {
 // Next header; false at the end or on an error that ends the listing. A failure on the very
 // first header is an open failure (the archive's listing is unreadable).
 bool next_entry(Opened& o, archive_entry** entry, bool first, bool* failed) {
-  int r = archive_read_next_header(o.archive.get(), entry);
+  int r;
+  do {
+    r = archive_read_next_header(o.archive.get(), entry);
+  } while (r == ARCHIVE_RETRY);
   if (r == ARCHIVE_OK || r == ARCHIVE_WARN) return true;
   if (r == ARCHIVE_EOF) return false;
-  if (r == ARCHIVE_RETRY) return next_entry(o, entry, first, failed);
   *failed = true;
   if (first) {
     g_last_status = archive_read_has_encrypted_entries(o.archive.get()) > 0 ? kArchiveNeedsPassword

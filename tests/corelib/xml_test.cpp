@@ -305,6 +305,14 @@ TEST(XmlFile, SaveAndParseWithUnicodeNames) {
   EXPECT_FALSE(p.parse_file(dir.path() / "missing.xml"));
   EXPECT_FALSE(p.root());
   EXPECT_FALSE(xml::save_file(*root, dir.path() / "no" / "such" / "dir.xml"));
+
+  // A target that cannot be replaced fails and leaves no temporary file behind.
+  const fs::path blocked = dir.path() / "blocked.xml";
+  fs::create_directories(blocked / "inner");
+  EXPECT_FALSE(xml::save_file(*root, blocked));
+  EXPECT_TRUE(fs::is_directory(blocked / "inner"));
+  EXPECT_FALSE(fs::exists(dir.path() / "blocked.xml.tmp"));
+  EXPECT_FALSE(fs::exists(fs::path(file + u".tmp")));
 }
 
 TEST(XmlFile, LargeDocumentAcrossReadChunks) {

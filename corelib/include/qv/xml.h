@@ -164,7 +164,8 @@ int select(const element_ptr& context, const string& path, element_ptr& found);
 
 // The element tree as one UTF-8 text: no declaration, no line breaks.
 std::string serialize(const basic_xml_element& e);
-// Replaces the file with serialize(e). False when the file cannot be written.
+// Replaces the file with serialize(e) (through "<file>.tmp" and a rename, so the old file
+// stays whole if writing fails). False when the file cannot be written.
 bool save_file(const basic_xml_element& e, const std::filesystem::path& file);
 bool save_file(const basic_xml_element& e, const string& file);
 
