@@ -1,5 +1,7 @@
 #include "qv/xml.h"
 
+#include "xml_file.h"
+
 #include <expat.h>
 
 #include <algorithm>
@@ -303,9 +305,8 @@ bool save_file(const basic_xml_element& e, const std::filesystem::path& file) {
       return false;
     }
   }
-  std::error_code ec;
-  std::filesystem::rename(temp, file, ec);
-  if (ec) {
+  if (!detail::replace_file(temp, file)) {
+    std::error_code ec;
     std::filesystem::remove(temp, ec);
     return false;
   }

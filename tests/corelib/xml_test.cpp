@@ -288,8 +288,11 @@ TEST(XmlFile, SaveAndParseWithUnicodeNames) {
   root->append_child(c);
   ASSERT_TRUE(xml::save_file(*root, file));
 
-  std::ifstream in(fs::path(file), std::ios::binary);
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string bytes;
+  {
+    std::ifstream in(fs::path(file), std::ios::binary);  // closed again: Windows cannot replace an open file
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
   EXPECT_EQ(bytes, "<contacts ><contact  name='Zo\xc3\xab' >+49 30 1234</contact></contacts>");
 
   xml::basic_xml_dom_parser p;
