@@ -238,7 +238,7 @@ bool next_entry(Opened& o, archive_entry** entry, bool first, bool* failed) {
 std::u16string entry_path(archive_entry* e) { return ArchiveEntryName(e); }
 
 // Copies the current entry's data into file, replacing it. False on any read or write error.
-bool write_data(struct archive* a, const fs::path& file) {
+bool write_data(struct archive* a, archive_entry* e, const fs::path& file) {
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
   if (!out) return false;
   const void* block = nullptr;
@@ -257,6 +257,11 @@ bool write_data(struct archive* a, const fs::path& file) {
     out.write(static_cast<const char*>(block), static_cast<std::streamsize>(size));
     written += static_cast<la_int64_t>(size);
     if (!out) return false;
+  }
+  // A sparse file may end in a hole: the file still has its full size.
+  if (archive_entry_size_is_set(e) && archive_entry_size(e) > written) {
+    out.seekp(static_cast<std::streamoff>(archive_entry_size(e) - 1));
+    out.put('\0');
   }
   out.close();
   return !out.fail();
@@ -299,7 +304,7 @@ bool ExtractAll(const std::u16string& archive, const std::u16string& folder) {
     }
     if (parts->empty()) continue;
     fs::create_directories(target.parent_path(), ec);
-    if (!write_data(o.archive.get(), target))
+    if (!write_data(o.archive.get(), e, target))
       LogLine("archive " + u8(archive) + ": could not extract " + u8(name));
   }
   if (failed && g_last_status != kArchiveOpened) return false;  // nothing could be listed
@@ -318,7 +323,7 @@ bool ExtractOne(const std::u16string& archive, const std::u16string& entry,
     const fs::path target = native_path(destination);
     std::error_code ec;
     if (target.has_parent_path()) fs::create_directories(target.parent_path(), ec);
-    return write_data(o.archive.get(), target);
+    return write_data(o.archive.get(), e, target);
   }
   return false;
 }
