@@ -3,6 +3,7 @@
 
 #include "app/startup.h"
 #include "spawn.h"
+#include "test_env.h"
 
 #include "qv/text.h"
 
@@ -105,6 +106,11 @@ TEST_F(InstanceBlock, ClosedBlockTakesNothing) {
 // Two real starts of the host while this process holds the block: each appends its whole command
 // line and exits with 0.
 TEST(SecondInstance, AppendsItsCommandLineAndExits) {
+  // A scope of our own, inherited by the hosts started below: a host running elsewhere on the
+  // machine does not meet this test.
+  const std::string scope =
+      "apptest" + std::to_string(std::chrono::system_clock::now().time_since_epoch().count());
+  set_test_env("TIVOREL_OBJECT_SCOPE", scope.c_str());
   counting_block serving;
   ASSERT_TRUE(serving.open(app::kInstanceBlockName, false));
   ASSERT_EQ(serving.created, 1) << "another instance of the host is running";
@@ -125,4 +131,5 @@ TEST(SecondInstance, AppendsItsCommandLineAndExits) {
   EXPECT_NE(first.find(L"tivorel"), std::wstring::npos);  // the program path comes first
   ASSERT_GT(second.size(), tail2.size());
   EXPECT_EQ(second.substr(second.size() - tail2.size()), tail2);
+  set_test_env("TIVOREL_OBJECT_SCOPE", "");
 }
