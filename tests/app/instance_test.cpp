@@ -133,3 +133,34 @@ TEST(SecondInstance, AppendsItsCommandLineAndExits) {
   EXPECT_EQ(second.substr(second.size() - tail2.size()), tail2);
   set_test_env("TIVOREL_OBJECT_SCOPE", "");
 }
+
+// The size limit seen from real processes: a whole command line of 1997 units fits into an
+// empty block, one of 1998 is dropped, and the starting process still exits with 0.
+TEST(SecondInstance, LineOf1997UnitsFitsAnd1998IsDropped) {
+  const std::string scope =
+      "apptest" + std::to_string(std::chrono::system_clock::now().time_since_epoch().count());
+  set_test_env("TIVOREL_OBJECT_SCOPE", scope.c_str());
+  counting_block serving;
+  ASSERT_TRUE(serving.open(app::kInstanceBlockName, false));
+  ASSERT_EQ(serving.created, 1);
+
+  // What the system puts in front of the arguments (program path, separator).
+  ASSERT_EQ(run_program(TIVOREL_HOST_PATH, {"x"}), 0);
+  auto s = strings_in(serving);
+  ASSERT_EQ(s.size(), 1u);
+  ASSERT_GT(s[0].size(), 1u);
+  const std::size_t prefix = s[0].size() - 1;
+  ASSERT_LT(prefix, 1900u);
+
+  std::memset(serving.data(), 0, serving.size());
+  ASSERT_EQ(run_program(TIVOREL_HOST_PATH, {std::string(1997 - prefix, 'a')}), 0);
+  s = strings_in(serving);
+  ASSERT_EQ(s.size(), 1u);
+  EXPECT_EQ(s[0].size(), 1997u);
+
+  std::memset(serving.data(), 0, serving.size());
+  ASSERT_EQ(run_program(TIVOREL_HOST_PATH, {std::string(1998 - prefix, 'b')}), 0);
+  const auto* d = static_cast<const unsigned char*>(serving.data());
+  for (std::size_t i = 0; i < serving.size(); ++i) ASSERT_EQ(d[i], 0) << i;
+  set_test_env("TIVOREL_OBJECT_SCOPE", "");
+}
