@@ -1,5 +1,5 @@
 # Runs one Lua host test; see TivorelLuaHostTest.cmake. Variables: HOST, PACKAGE, HELPER, WORK,
-# EMULATOR (empty for native runs), TIMEOUT, ARGS.
+# EMULATOR (empty for native runs), TIMEOUT, ARGS, FILES.
 cmake_minimum_required(VERSION 3.25)
 
 set(program ${WORK}/program)
@@ -9,6 +9,9 @@ get_filename_component(host_name ${HOST} NAME)
 file(COPY ${HOST} DESTINATION ${program})
 file(COPY ${PACKAGE}/ DESTINATION ${program}/xar)
 file(COPY ${HELPER} DESTINATION ${program}/xar)
+foreach(f IN LISTS FILES)
+  file(COPY ${f} DESTINATION ${program})
+endforeach()
 set(result ${program}/xar/hosttest.result)
 
 # Blocks of our own: a host running elsewhere on the machine (another test run, a user's
