@@ -3,6 +3,7 @@
 //   out TEXT | err TEXT     write TEXT to standard output / error (flushed at once)
 //   hex HEX                 write raw bytes to standard output
 //   repeat N TEXT           write TEXT N times to standard output
+//   repeathex N HEX         write raw bytes N times to standard output
 //   args                    write every remaining argument as [arg]
 //   env NAME                write the value of an environment variable (or <unset>)
 //   sleep MS | forever      pause, or never end
@@ -42,6 +43,15 @@ int main(int argc, char** argv) {
         bytes.push_back(static_cast<char>(std::stoi(hex.substr(k, 2), nullptr, 16)));
       }
       put(stdout, bytes);
+    } else if (cmd == "repeathex") {
+      const long n = std::atol(next().c_str());
+      const std::string hex = next();
+      std::string unit, all;
+      for (std::size_t k = 0; k + 1 < hex.size(); k += 2) {
+        unit.push_back(static_cast<char>(std::stoi(hex.substr(k, 2), nullptr, 16)));
+      }
+      for (long k = 0; k < n; ++k) all += unit;
+      put(stdout, all);
     } else if (cmd == "repeat") {
       const long n = std::atol(next().c_str());
       const std::string text = next();
