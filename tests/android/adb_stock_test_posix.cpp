@@ -86,6 +86,7 @@ TEST_F(StockAdb, ServerDevicesForwardAndKill) {
   EXPECT_TRUE(something_listens(port)) << "no ADB server on port " << port;
 
   const std::wstring devices = run(adb_devices_command());
+  RecordProperty("devices_output", to_utf8(devices));
   EXPECT_NE(std::wstring::npos, devices.find(L"List of devices attached")) << to_utf8(devices);
   EXPECT_TRUE(parse_device_list(devices).empty()) << to_utf8(devices);
 
