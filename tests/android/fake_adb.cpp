@@ -9,6 +9,9 @@
 //   sleep MS | forever      pause, or never end
 //   touch PATH              create a file
 //   exit CODE               end with that code
+// Called like the stock client instead ("-s SERIAL forward tcp:1 tcp:2", "devices", ...), it
+// prints the environment variable FAKE_ADB_REPLY_<command> ("-" written "_"), where "%ARGS%"
+// stands for all its arguments as [arg][arg]..., and exits with 0.
 #include "fake_adb_io.h"
 
 #include <chrono>
@@ -25,10 +28,37 @@ void put(std::FILE* f, const std::string& s) {
   std::fflush(f);
 }
 
+bool is_step(const std::string& s) {
+  static const char* const steps[] = {"out",  "err",     "hex",     "repeathex", "repeat", "args",
+                                      "env",  "sleep",   "forever", "touch",     "exit"};
+  for (const char* step : steps) {
+    if (s == step) return true;
+  }
+  return false;
+}
+
+int reply_like_adb(int argc, char** argv) {
+  int i = 1;
+  while (i < argc && std::string(argv[i]) == "-s") i += 2;
+  std::string command = i < argc ? argv[i] : "";
+  for (char& c : command) {
+    if (c == '-') c = '_';
+  }
+  const char* reply = std::getenv(("FAKE_ADB_REPLY_" + command).c_str());
+  std::string text = reply ? reply : "";
+  std::string all;
+  for (int k = 1; k < argc; ++k) all += "[" + std::string(argv[k]) + "]";
+  const std::size_t at = text.find("%ARGS%");
+  if (at != std::string::npos) text.replace(at, 6, all);
+  put(stdout, text);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   binary_standard_streams();
+  if (argc > 1 && !is_step(argv[1])) return reply_like_adb(argc, argv);
   for (int i = 1; i < argc; ++i) {
     const std::string cmd = argv[i];
     auto next = [&]() -> std::string { return i + 1 < argc ? argv[++i] : std::string(); };

@@ -60,12 +60,18 @@ class RunnerTest : public ::testing::Test {
   bool run_until(std::size_t count, unsigned limit_ms = 60000) {
     if (count && cb.results.size() >= count) return true;
     cb.expected = count;
+    const bool quit = run_loop(limit_ms);
+    cb.expected = 0;
+    return quit && cb.results.size() >= count;
+  }
+
+  // Runs the loop until something posts the quit message (true) or limit_ms have passed.
+  bool run_loop(unsigned limit_ms) {
     timed_out = false;
     qv::loop::set_timer(guard_window, 1, limit_ms);
     qv::loop::run();
     qv::loop::kill_timer(guard_window, 1);
-    cb.expected = 0;
-    return !timed_out && cb.results.size() >= count;
+    return !timed_out;
   }
 
   int add(const std::wstring& steps, int key = 0, int quick = 0, int timeout_ms = -1) {
