@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -143,14 +144,33 @@ int poll_one(int fd, short events, int timeout_ms) {
 
 }  // namespace
 
+// A terminated child first gets SIGTERM, so that it can leave a lock it shares with other
+// processes (the output block's semaphore outlives a process killed while holding it); one
+// that is still there after the grace time gets SIGKILL from the next wait().
+constexpr auto kTerminateGrace = std::chrono::milliseconds(300);
+// Waits look this often whether a terminated child needs the hard signal.
+constexpr int kWaitSliceMs = 100;
+
 struct child_process::impl {
   pid_t pid = -1;
   bool own_group = false;
   fd_holder pidfd;
   fd_holder output;
-  std::mutex m;         // guards reaped/status against terminate() on another thread
+  std::mutex m;         // guards the fields below against terminate() on another thread
   bool reaped = false;  // once reaped, the pid may belong to another process
   int status = 0;
+  bool terminating = false;
+  std::chrono::steady_clock::time_point terminated_at;
+
+  pid_t target() const { return own_group ? -pid : pid; }
+
+  // Caller holds m.
+  void escalate_locked() {
+    if (terminating && !reaped &&
+        std::chrono::steady_clock::now() - terminated_at >= kTerminateGrace) {
+      ::kill(target(), SIGKILL);
+    }
+  }
 
   // Reaps the child when it has ended; blocking when asked. Caller holds m.
   bool reap_locked(bool block) {
@@ -248,35 +268,54 @@ std::unique_ptr<child_process> child_process::start(const std::wstring& command_
 
 bool child_process::wait(int timeout_ms) {
   impl& p = *impl_;
-  {
-    std::lock_guard<std::mutex> g(p.m);
-    if (p.reaped) return true;
-  }
-  // The wait itself runs without the mutex so that terminate() can get through meanwhile.
-  if (p.pidfd.fd >= 0) {
-    if (poll_one(p.pidfd.fd, POLLIN, timeout_ms) == 0) return false;
-  } else {
-    // Without process descriptors: look every few milliseconds.
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
-    for (;;) {
-      {
-        std::lock_guard<std::mutex> g(p.m);
-        if (p.reap_locked(false)) return true;
-      }
-      if (timeout_ms >= 0 && std::chrono::steady_clock::now() >= deadline) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
+  for (;;) {
+    int slice = kWaitSliceMs;
+    if (timeout_ms >= 0) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            deadline - std::chrono::steady_clock::now())
+                            .count();
+      slice = static_cast<int>(std::max<long long>(0, std::min<long long>(left, slice)));
     }
+    // The wait itself runs without the mutex so that terminate() can get through meanwhile.
+    if (p.pidfd.fd >= 0) {
+      if (poll_one(p.pidfd.fd, POLLIN, slice) != 0) {
+        std::lock_guard<std::mutex> g(p.m);
+        return p.reap_locked(true);
+      }
+    } else {
+      // Without process descriptors: look every few milliseconds.
+      const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(slice);
+      for (;;) {
+        {
+          std::lock_guard<std::mutex> g(p.m);
+          if (p.reap_locked(false)) return true;
+        }
+        if (std::chrono::steady_clock::now() >= until) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      }
+    }
+    {
+      std::lock_guard<std::mutex> g(p.m);
+      if (p.reap_locked(false)) return true;
+      p.escalate_locked();
+    }
+    if (timeout_ms >= 0 && std::chrono::steady_clock::now() >= deadline) return false;
   }
-  std::lock_guard<std::mutex> g(p.m);
-  return p.reap_locked(true);
 }
 
 void child_process::terminate() {
   impl& p = *impl_;
   std::lock_guard<std::mutex> g(p.m);
   if (p.reaped) return;
-  ::kill(p.own_group ? -p.pid : p.pid, SIGKILL);
+  if (p.terminating) {
+    p.escalate_locked();
+    return;
+  }
+  p.terminating = true;
+  p.terminated_at = std::chrono::steady_clock::now();
+  ::kill(p.target(), SIGTERM);
 }
 
 int child_process::exit_code() const {

@@ -91,6 +91,21 @@ TEST(ChildProcess, WaitWithALimitThenTerminate) {
   }
 }
 
+TEST(ChildProcess, TerminateEndsAChildThatIgnoresThePoliteRequest) {
+  for (bool group : {false, true}) {
+    process_options o = capturing();
+    o.own_group = group;
+    auto p = child_process::start(fake(L"ignoreterm out ready forever"), o);
+    ASSERT_TRUE(p);
+    std::string out;
+    while (out.empty() && p->read_output(out, 100)) {
+    }
+    ASSERT_EQ("ready", out);  // the signal setting is in place
+    p->terminate();
+    EXPECT_TRUE(p->wait(-1));
+  }
+}
+
 TEST(ChildProcess, TerminateFromAnotherThreadEndsAWaitWithoutLimit) {
   auto p = child_process::start(fake(L"forever"), {});
   ASSERT_TRUE(p);

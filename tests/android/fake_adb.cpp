@@ -8,6 +8,7 @@
 //   env NAME                write the value of an environment variable (or <unset>)
 //   sleep MS | forever      pause, or never end
 //   touch PATH              create a file
+//   ignoreterm              ignore the polite request to end (SIGTERM)
 //   exit CODE               end with that code
 // Called like the stock client instead ("-s SERIAL forward tcp:1 tcp:2", "devices", ...), it
 // prints the environment variable FAKE_ADB_REPLY_<command> ("-" written "_"), where "%ARGS%"
@@ -15,6 +16,7 @@
 #include "fake_adb_io.h"
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -30,7 +32,7 @@ void put(std::FILE* f, const std::string& s) {
 
 bool is_step(const std::string& s) {
   static const char* const steps[] = {"out",  "err",     "hex",     "repeathex", "repeat", "args",
-                                      "env",  "sleep",   "forever", "touch",     "exit"};
+                                      "env",  "sleep",   "forever", "touch",     "exit", "ignoreterm"};
   for (const char* step : steps) {
     if (s == step) return true;
   }
@@ -101,6 +103,8 @@ int main(int argc, char** argv) {
       for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
     } else if (cmd == "touch") {
       std::ofstream(next()) << "x";
+    } else if (cmd == "ignoreterm") {
+      std::signal(SIGTERM, SIG_IGN);
     } else if (cmd == "exit") {
       return std::atoi(next().c_str());
     } else {

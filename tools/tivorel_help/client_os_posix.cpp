@@ -3,6 +3,7 @@
 #include "android/command_line.h"
 #include "android/utf8.h"
 
+#include <csignal>
 #include <cstdlib>
 
 namespace tivorel_help {
@@ -19,6 +20,13 @@ std::wstring own_arguments(int argc, char** argv) {
 std::wstring environment_variable(const wchar_t* name) {
   const char* v = std::getenv(tiv::android::to_utf8(name).c_str());
   return v ? tiv::android::from_utf8(v) : std::wstring();
+}
+
+void hold_termination(bool hold) {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGTERM);
+  sigprocmask(hold ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
 }
 
 const wchar_t* const* stock_client_names() {

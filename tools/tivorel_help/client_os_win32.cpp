@@ -20,6 +20,8 @@ std::wstring environment_variable(const wchar_t* name) {
   return value;
 }
 
+void hold_termination(bool) {}
+
 const wchar_t* const* stock_client_names() {
   static const wchar_t* const names[] = {L"adb.exe", nullptr};
   return names;

@@ -49,6 +49,7 @@ class output_block {
   // Writes the longest whole-character prefix of text that fits.
   void write(const std::string& text) {
     if (!open_) return;
+    tivorel_help::hold_termination(true);
     block_.lock();
     auto* data = static_cast<char*>(block_.data());
     const std::size_t room = block_.size();
@@ -58,6 +59,7 @@ class output_block {
       data[n] = '\0';
     }
     block_.unlock();
+    tivorel_help::hold_termination(false);
   }
 
   bool is_open() const { return open_; }

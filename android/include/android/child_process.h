@@ -43,8 +43,9 @@ class child_process {
   // Waits until the process has ended or timeout_ms have passed (negative: no limit).
   // True when it has ended.
   bool wait(int timeout_ms);
-  // Ends the process at once (exit code 0 on Windows, SIGKILL on POSIX). Safe to call from
-  // another thread while wait() runs; does nothing once the process has been waited for.
+  // Ends the process: at once with exit code 0 on Windows; on POSIX with SIGTERM, and with
+  // SIGKILL from a later wait() when it is still there 300 ms after. Safe to call from another
+  // thread while wait() runs; does nothing once the process has been waited for.
   void terminate();
   // The exit code once wait() returned true; -1 before, or when a signal ended the process.
   int exit_code() const;
