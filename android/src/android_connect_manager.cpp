@@ -31,15 +31,16 @@ namespace {
 
 using guard = std::lock_guard<qv::win32::multithread::critical_section>;
 
-// The first failure to start the client is logged; the same failure again is only noise.
-void log_start_failure(const std::wstring& why) {
-  static std::atomic<bool> logged{false};
+// Each kind of failure is logged once: the same failure again for every command is noise.
+void log_once(std::atomic<bool>& logged, const std::string& text) {
   if (logged.exchange(true)) return;
-  const std::string line = "ADB runner: cannot start the ADB client: " + tiv::android::to_utf8(why) +
-                           "; its commands complete with empty output\n";
+  const std::string line = "ADB runner: " + text + "; its commands complete with empty output\n";
   std::fputs(line.c_str(), stderr);
   std::fflush(stderr);
 }
+
+std::atomic<bool> g_client_failure_logged{false};
+std::atomic<bool> g_stock_client_failure_logged{false};
 
 }  // namespace
 
@@ -226,7 +227,8 @@ bool CAndroidConnectManager::run_command(int index, int id, const std::wstring& 
   std::wstring why;
   std::shared_ptr<child_process> process = child_process::start(command_line, options, &why);
   if (!process) {
-    log_start_failure(why);
+    log_once(g_client_failure_logged,
+             "cannot start the ADB client: " + tiv::android::to_utf8(why));
     output.clear();
     return true;
   }
@@ -263,6 +265,10 @@ bool CAndroidConnectManager::run_command(int index, int id, const std::wstring& 
   {
     guard g(lock_);
     me.process.reset();
+  }
+  if (process->exit_code() == kNoStockClientExitCode) {
+    log_once(g_stock_client_failure_logged,
+             "the ADB client found no stock ADB client (adb) beside it, in TIVOREL_ADB or in PATH");
   }
   output = read_block(index);
   return true;

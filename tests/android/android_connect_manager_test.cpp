@@ -214,3 +214,22 @@ TEST_F(Runner, LongOutputIsCutAtACharacterBoundary) {
     EXPECT_TRUE(expected[i] == got) << "unit of " << cases[i].bytes << " bytes";
   }
 }
+
+TEST_F(Runner, ClientExitsWithTheStockClientsCode) {
+  const struct {
+    const wchar_t* steps;
+    int code;
+  } cases[] = {
+      {L"exit 0", 0},
+      {L"out x exit 3", 3},
+      {L"err y exit 255", 255},
+  };
+  for (const auto& c : cases) {
+    process_options o;
+    o.environment = {{CAndroidConnectManager::kBlockVariable, L"TivorelAdbTestExit"}};
+    auto p = child_process::start(L"tivorel_help.exe  " + std::wstring(c.steps), o);
+    ASSERT_TRUE(p);
+    ASSERT_TRUE(p->wait(-1));
+    EXPECT_EQ(c.code, p->exit_code()) << to_utf8(c.steps);
+  }
+}

@@ -11,6 +11,7 @@
 // job that closes with this process, on POSIX in this process's group, which the runner ends.
 #include "client_os.h"
 
+#include "android/android_connect_manager.h"
 #include "android/child_process.h"
 #include "android/command_line.h"
 #include "android/utf8.h"
@@ -92,9 +93,12 @@ int main(int argc, char** argv) {
   auto adb = tiv::android::child_process::start(line, options, &why);
   if (!adb) {
     block.write("");
-    log_line("cannot run the stock ADB client (" + tiv::android::to_utf8(why) +
-             "); set TIVOREL_ADB to its path");
-    return 1;
+    // Started by the runner, which says it once for all its commands; by hand, say it here.
+    if (block_name.empty()) {
+      log_line("cannot run the stock ADB client (" + tiv::android::to_utf8(why) +
+               "); set TIVOREL_ADB to its path");
+    }
+    return CAndroidConnectManager::kNoStockClientExitCode;
   }
 
   // Keeps what fits in the block (and a few bytes to find a character boundary); the rest is

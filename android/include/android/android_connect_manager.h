@@ -32,6 +32,8 @@ class CAndroidConnectManager {
   static constexpr const wchar_t* kBlockVariable = L"TIVOREL_ADB_BLOCK";
   static constexpr const char* kCommonBlock = "TivorelAdbCommon";
   static constexpr const char* kQuickBlock = "TivorelAdbQuick";
+  // The client's exit code when it found no stock ADB client to run.
+  static constexpr int kNoStockClientExitCode = 127;
   // The completion message of the UI thread's window.
   static constexpr unsigned kCompletionMessage = qv::loop::kWmUser + 1;
   // How often a worker that waits for a client looks whether it is being stopped.
