@@ -10,10 +10,12 @@ function(tiv_platform_sources out)
   set(${out} ${list} PARENT_SCOPE)
 endfunction()
 
-# tiv_test(<name> SOURCES ... LIBS ...): a GoogleTest binary registered with CTest.
-# On Windows the tests run through the Wine emulator of the toolchain file.
+# tiv_test(<name> SOURCES ... LIBS ... [LABELS ...] [RESOURCE_LOCK ...]): a GoogleTest binary
+# registered with CTest. On Windows the tests run through the Wine emulator of the toolchain
+# file. RESOURCE_LOCK keeps tests that use the same machine-wide resource (for example the
+# host's single-instance block) from running at the same time.
 function(tiv_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS;RESOURCE_LOCK" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE tivorel_options ${T_LIBS} tiv::gtest_main)
   if(CMAKE_CROSSCOMPILING)
@@ -21,11 +23,18 @@ function(tiv_test name)
     add_test(NAME ${name} COMMAND ${name} --gtest_color=no)
     set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}"
       ENVIRONMENT "TIVOREL_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+    if(T_RESOURCE_LOCK)
+      set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "${T_RESOURCE_LOCK}")
+    endif()
   else()
+    set(_props LABELS "${T_LABELS}" ENVIRONMENT "TIVOREL_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+    if(T_RESOURCE_LOCK)
+      list(APPEND _props RESOURCE_LOCK "${T_RESOURCE_LOCK}")
+    endif()
     gtest_discover_tests(${name}
       DISCOVERY_MODE PRE_TEST
       DISCOVERY_TIMEOUT 120
-      PROPERTIES LABELS "${T_LABELS}" ENVIRONMENT "TIVOREL_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+      PROPERTIES ${_props})
   endif()
 endfunction()
 
@@ -52,3 +61,6 @@ function(tiv_glob_sources out)
   endforeach()
   set(${out} ${list} PARENT_SCOPE)
 endfunction()
+
+# Lua host tests: tiv_lua_host_test() runs a host program with a test package.
+include(TivorelLuaHostTest)
