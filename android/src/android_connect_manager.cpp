@@ -2,6 +2,7 @@
 
 #include "android/child_process.h"
 #include "android/utf8.h"
+#include "qv/singleton_ex.h"
 
 #include <algorithm>
 #include <atomic>
@@ -56,26 +57,12 @@ CAndroidConnectManager::CAndroidConnectManager(std::string common_block, std::st
     // output; the manager therefore holds both blocks, the quick one too.
     s.holder.open(s.block_name.c_str(), false);
   }
-  qv::loop::window_spec spec;
-  spec.class_name = L"TivorelAdbRunnerWnd";
-  spec.title = L"TivorelAdbRunnerWnd";
-  window_ = qv::loop::create_window(spec, &CAndroidConnectManager::window_proc, this);
+  window_ = qv::design_pattern::singleton_ex<app::CMessageWindow>::instance();
 }
 
 CAndroidConnectManager::~CAndroidConnectManager() {
   Stop();
   for (slot& s : slots_) s.thread.reset();
-  if (window_) qv::loop::destroy_window(window_);
-}
-
-qv::loop::lresult_t CAndroidConnectManager::window_proc(void* user, qv::loop::window_handle w,
-                                                        unsigned msg, qv::loop::wparam_t wp,
-                                                        qv::loop::lparam_t lp) {
-  if (msg == kCompletionMessage) {
-    static_cast<CAndroidConnectManager*>(user)->OnMessage(static_cast<int>(lp));
-    return 0;
-  }
-  return qv::loop::default_window_proc(w, msg, wp, lp);
 }
 
 int CAndroidConnectManager::Start() {
@@ -157,7 +144,8 @@ void CAndroidConnectManager::CancelAllCommands() {
   commands_.clear();
 }
 
-void CAndroidConnectManager::OnMessage(int id) {
+void CAndroidConnectManager::OnMessage(qv::loop::lparam_t payload) {
+  const int id = static_cast<int>(payload);
   AndroidConnectCallback* callback = nullptr;
   std::wstring output;
   {
@@ -214,7 +202,7 @@ void CAndroidConnectManager::run_worker(int index, event& stop) {
     if (it == outer->second.end()) continue;  // cancelled while it ran: nothing to deliver
     it->second.output = std::move(output);
     it->second.finished = true;
-    qv::loop::post_message(window_, kCompletionMessage, 0, id);
+    if (window_) window_->PostHandlerMessage(this, id);
   }
 }
 

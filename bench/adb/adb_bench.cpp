@@ -7,6 +7,7 @@
 #include "android/child_process.h"
 #include "android/utf8.h"
 #include "qv/message_loop.h"
+#include "qv/singleton_ex.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -81,6 +82,8 @@ int main(int argc, char** argv) {
 
   double runner_ms = 0;
   int empty = 0;
+  app::CMessageWindow* window = qv::design_pattern::singleton_ex<app::CMessageWindow>::acquire();
+  window->Create(L"TivorelAdbBenchMessageWnd");
   {
     CAndroidConnectManager runner("TivorelAdbBenchCommon" + std::to_string(::getpid()),
                                   "TivorelAdbBenchQuick" + std::to_string(::getpid()));
@@ -93,6 +96,8 @@ int main(int argc, char** argv) {
     runner_ms = std::chrono::duration<double, std::milli>(clock_type::now() - r0).count();
     empty = c.empty;
   }
+  window->Destroy();
+  qv::design_pattern::singleton_ex<app::CMessageWindow>::release();
 
   run_direct(L"adb kill-server");
   const double direct_ms = std::chrono::duration<double, std::milli>(d1 - d0).count();

@@ -4,6 +4,7 @@
 #include "android/android_connect_manager.h"
 #include "android/utf8.h"
 #include "qv/message_loop.h"
+#include "qv/singleton_ex.h"
 #include "test_env.h"
 #include "test_support.h"
 
@@ -40,6 +41,9 @@ class RunnerTest : public ::testing::Test {
   static std::wstring stage_dir() { return executable_directory() + L"../../stage/"; }
 
   void SetUp() override {
+    // Completions come through the process's message window, as in the program.
+    message_window = qv::design_pattern::singleton_ex<app::CMessageWindow>::acquire();
+    ASSERT_TRUE(message_window && message_window->Create(L"TivorelAdbTestMessageWnd"));
     static int counter = 0;
     const std::string suffix = std::to_string(process_number()) + "_" + std::to_string(++counter);
     runner = std::make_unique<CAndroidConnectManager>("TivorelAdbTestCommon" + suffix,
@@ -53,6 +57,9 @@ class RunnerTest : public ::testing::Test {
   void TearDown() override {
     runner.reset();
     qv::loop::destroy_window(guard_window);
+    // Completions still queued for the runner go with the window.
+    message_window->Destroy();
+    qv::design_pattern::singleton_ex<app::CMessageWindow>::release();
   }
 
   // Runs the loop until `count` results have arrived (true), or until limit_ms have passed
@@ -78,6 +85,7 @@ class RunnerTest : public ::testing::Test {
     return runner->AddCommand(&cb, L"tivorel_help.exe  " + steps, key, quick, timeout_ms);
   }
 
+  app::CMessageWindow* message_window = nullptr;
   std::unique_ptr<CAndroidConnectManager> runner;
   recorder cb;
 

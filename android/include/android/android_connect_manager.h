@@ -4,6 +4,7 @@
 // hands it back on the UI thread to whoever queued the command. It gives the output no meaning.
 #pragma once
 
+#include "app/message_window.h"
 #include "qv/critical_section.h"
 #include "qv/event.h"
 #include "qv/message_loop.h"
@@ -26,7 +27,9 @@ class AndroidConnectCallback {
   virtual void OnResult(int id, std::wstring& output) = 0;
 };
 
-class CAndroidConnectManager {
+// Completions reach the UI thread through the process's message window (message 0x401 with
+// the manager as handler), which must exist before the manager is created.
+class CAndroidConnectManager : public app::MessageHandler {
  public:
   // The client learns the block it writes from this environment variable.
   static constexpr const wchar_t* kBlockVariable = L"TIVOREL_ADB_BLOCK";
@@ -34,16 +37,13 @@ class CAndroidConnectManager {
   static constexpr const char* kQuickBlock = "TivorelAdbQuick";
   // The client's exit code when it found no stock ADB client to run.
   static constexpr int kNoStockClientExitCode = 127;
-  // The completion message of the UI thread's window.
-  static constexpr unsigned kCompletionMessage = qv::loop::kWmUser + 1;
   // How often a worker that waits for a client looks whether it is being stopped.
   static constexpr int kStopPollMs = 50;
 
-  // Runs on the UI thread (completions come back to the thread that constructs it). The block
-  // names are those of the common and the quick worker.
+  // Created on the UI thread. The block names are those of the common and the quick worker.
   CAndroidConnectManager();
   CAndroidConnectManager(std::string common_block, std::string quick_block);
-  ~CAndroidConnectManager();
+  ~CAndroidConnectManager() override;
   CAndroidConnectManager(const CAndroidConnectManager&) = delete;
   CAndroidConnectManager& operator=(const CAndroidConnectManager&) = delete;
 
@@ -62,8 +62,9 @@ class CAndroidConnectManager {
   void CancelCommand(int id);
   void CancelAllCommands();
 
-  // The completion step on the UI thread: delivers a finished command's output and forgets it.
-  void OnMessage(int id);
+  // The completion step on the UI thread (payload: the command id): delivers a finished
+  // command's output and forgets it.
+  void OnMessage(qv::loop::lparam_t id) override;
 
  private:
   struct AdbCommand {
@@ -95,14 +96,11 @@ class CAndroidConnectManager {
   std::wstring read_block(int index);
   AdbCommand* find(int id, int* key = nullptr);
 
-  static qv::loop::lresult_t window_proc(void* user, qv::loop::window_handle w, unsigned msg,
-                                         qv::loop::wparam_t wp, qv::loop::lparam_t lp);
-
   std::map<int, std::map<int, AdbCommand>> commands_;
   int last_id_ = 0;
   bool started_ = false;
   bool stopped_ = false;
   qv::win32::multithread::critical_section lock_;
   slot slots_[2];
-  qv::loop::window_handle window_ = nullptr;
+  app::CMessageWindow* window_ = nullptr;
 };
