@@ -280,10 +280,12 @@ bool child_process::wait(int timeout_ms) {
     }
     // The wait itself runs without the mutex so that terminate() can get through meanwhile.
     if (p.pidfd.fd >= 0) {
-      if (poll_one(p.pidfd.fd, POLLIN, slice) != 0) {
+      const int r = poll_one(p.pidfd.fd, POLLIN, slice);
+      if (r > 0) {  // readable once the process has ended
         std::lock_guard<std::mutex> g(p.m);
         return p.reap_locked(true);
       }
+      if (r < 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));  // look again below
     } else {
       // Without process descriptors: look every few milliseconds.
       const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(slice);
