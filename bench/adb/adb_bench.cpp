@@ -76,10 +76,9 @@ int main(int argc, char** argv) {
 
   run_direct(L"adb start-server");
 
-  const auto d0 = clock_type::now();
-  for (int i = 0; i < n; ++i) run_direct(L"adb devices");
-  const auto d1 = clock_type::now();
-
+  // Both ways take turns in rounds, so that a change of load on the machine meets both alike.
+  constexpr int kRounds = 10;
+  double direct_ms = 0;
   double runner_ms = 0;
   int empty = 0;
   app::CMessageWindow* window = qv::design_pattern::singleton_ex<app::CMessageWindow>::acquire();
@@ -88,19 +87,25 @@ int main(int argc, char** argv) {
     CAndroidConnectManager runner("TivorelAdbBenchCommon" + std::to_string(::getpid()),
                                   "TivorelAdbBenchQuick" + std::to_string(::getpid()));
     runner.Start();
-    counter c;
-    c.left = n;
-    const auto r0 = clock_type::now();
-    for (int i = 0; i < n; ++i) runner.AddCommand(&c, adb_devices_command(), 0, 0, -1);
-    qv::loop::run();
-    runner_ms = std::chrono::duration<double, std::milli>(clock_type::now() - r0).count();
-    empty = c.empty;
+    for (int round = 0; round < kRounds; ++round) {
+      const int count = n / kRounds + (round < n % kRounds ? 1 : 0);
+      const auto d0 = clock_type::now();
+      for (int i = 0; i < count; ++i) run_direct(L"adb devices");
+      direct_ms += std::chrono::duration<double, std::milli>(clock_type::now() - d0).count();
+
+      counter c;
+      c.left = count;
+      const auto r0 = clock_type::now();
+      for (int i = 0; i < count; ++i) runner.AddCommand(&c, adb_devices_command(), 0, 0, -1);
+      if (count > 0) qv::loop::run();
+      runner_ms += std::chrono::duration<double, std::milli>(clock_type::now() - r0).count();
+      empty += c.empty;
+    }
   }
   window->Destroy();
   qv::design_pattern::singleton_ex<app::CMessageWindow>::release();
 
   run_direct(L"adb kill-server");
-  const double direct_ms = std::chrono::duration<double, std::milli>(d1 - d0).count();
   std::printf("%d x devices: direct %.1f ms (%.2f ms each), runner %.1f ms (%.2f ms each), "
               "ratio %.2f%s\n",
               n, direct_ms, direct_ms / n, runner_ms, runner_ms / n, runner_ms / direct_ms,
