@@ -139,10 +139,15 @@ bool StartUp(const HostHooks& h) {
     trace("forwarded");
     return false;
   }
+  // From here on this process serves: an interrupt must end it through the loop and shutdown.
+  platform::install_quit_signals();
   instance_block().open(kInstanceBlockName, false);
   if (!adb_block().open(kAdbBlockName, true)) adb_block().open(kAdbBlockName, false);
 
-  if (!platform::start_network()) return false;
+  if (!platform::start_network()) {
+    platform::remove_quit_signals();
+    return false;
+  }
 
   singleton_ex<CPathManager>::acquire();
   trace("create CPathManager");
@@ -153,7 +158,6 @@ bool StartUp(const HostHooks& h) {
   // that implements it: CIconImagerCreator; CSqliteManager, then open "Download.db" in the
   // profile directory; CDriverManager; CAndroidConnectManager; CDeviceManager.
 
-  platform::install_quit_signals();
   InitEngine();
   return true;
 }
