@@ -6,65 +6,13 @@
 #include <sstream>
 
 #include "store/sqlite_manager.h"
+#include "fake_downloader.h"
 #include "store_fixture.h"
 
 using namespace store;
+using store_test::fake_downloader;
 
 namespace {
-
-// Stands in for the HTTP file downloader: remembers requests and lets the test finish them
-// the way the real one does (idle again before the final event).
-class fake_downloader : public file_downloader {
- public:
-  struct request {
-    std::int32_t id;
-    std::string url;
-    header_list headers;
-    std::u16string path;
-    bool parent_existed;
-  };
-
-  explicit fake_downloader(file_download_events& events) : events_(events) {}
-
-  bool request_file(std::int32_t id, const std::string& url, const header_list& headers,
-                    const std::u16string& path) override {
-    if (active_ || url.empty() || path.empty()) return false;
-    const bool parent_existed =
-        std::filesystem::is_directory(std::filesystem::path(path).parent_path());
-    requests.push_back({id, url, headers, path, parent_existed});
-    active_ = true;
-    return true;
-  }
-  bool is_requesting() const override { return active_; }
-  void close() override {
-    ++closes;
-    active_ = false;
-  }
-
-  void progress(std::uint64_t range_start, std::uint64_t received, std::uint64_t total) {
-    ASSERT_TRUE(active_);
-    events_.on_file_progress(requests.back().id, range_start, received, total);
-  }
-  void ready(std::uint64_t size, int code = 0) {
-    ASSERT_TRUE(active_);
-    active_ = false;
-    const request r = requests.back();
-    events_.on_file_ready(r.id, r.url, size, r.path, code);
-  }
-  void error(std::uint32_t code) {
-    ASSERT_TRUE(active_);
-    active_ = false;
-    const request r = requests.back();
-    events_.on_file_error(r.id, r.url, code);
-  }
-
-  std::vector<request> requests;
-  int closes = 0;
-
- private:
-  file_download_events& events_;
-  bool active_ = false;
-};
 
 // Records every write in a readable form.
 class recording_store : public download_task_store {
@@ -343,6 +291,7 @@ TEST_F(DownloadQueueTest, MissingParentFoldersExistBeforeTheDownloadStarts) {
   dl_->ready(1);
   dl_->ready(1);
   ASSERT_EQ(dl_->requests.size(), 3u);
+  for (const auto& r : dl_->requests) EXPECT_TRUE(r.parent_existed) << r.id;
   EXPECT_TRUE(std::filesystem::is_directory(dir_ / "x" / "y" / "z"));
   EXPECT_TRUE(std::filesystem::is_directory(dir_ / "s" / "t"));
 }

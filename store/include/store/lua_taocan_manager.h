@@ -1,0 +1,29 @@
+// The Lua global object "AppTaocanManager.Manager": the app bundles as the user interface sees
+// them. Stateless: every method converts its arguments, runs one store operation and answers.
+#pragma once
+
+#include "store/lua_surface.h"
+#include "store/taocan_manager.h"
+
+namespace store {
+
+class CLuaTaocanManager {
+ public:
+  explicit CLuaTaocanManager(CSqliteManager& db) : bundles_(db) {}
+  static const lua_surface& surface();
+
+ private:
+  static int IsTaocanExist(lua_State* L);
+  static int CreateTaocan(lua_State* L);
+  static int AddToTaocan(lua_State* L);
+  static int GetTaocanInfo(lua_State* L);
+  static int ModifyTaocanInfo(lua_State* L);
+  static int DeleteTaocanItem(lua_State* L);
+  static int DropTaocan(lua_State* L);
+  static int GetAllTaocan(lua_State* L);
+  static int UpdateTaoAPKInfo(lua_State* L);
+
+  taocan_manager bundles_;
+};
+
+}  // namespace store
