@@ -1,0 +1,14 @@
+// UTF-8 <-> wide text. Wide strings are UTF-16 where wchar_t has 16 bits (Windows) and code
+// points where it has 32. Malformed input becomes U+FFFD; it never fails.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace qv::text {
+
+std::wstring utf8_to_wide(const char* s, std::size_t n);
+inline std::wstring utf8_to_wide(const std::string& s) { return utf8_to_wide(s.data(), s.size()); }
+std::string wide_to_utf8(const std::wstring& w);
+
+}  // namespace qv::text

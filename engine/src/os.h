@@ -1,0 +1,19 @@
+// The few system services the engine needs: files, folders and the temporary directory.
+// Paths are UTF-8 and may use either separator.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace qv_engine::os {
+
+// The system temporary path + "Tivorel" + separator, created when missing.
+std::string temp_dir();
+bool read_file(const std::string& path, std::string& out);
+void append_file(const std::string& path, const std::string& text);
+// Names of the folders directly inside dir.
+std::vector<std::string> subfolders(const std::string& dir);
+// The separator the system prefers, for paths the engine puts together.
+char separator();
+
+}  // namespace qv_engine::os

@@ -1,0 +1,52 @@
+#include "luabind/lua_event.h"
+
+namespace luabind {
+
+CLuaEvent::~CLuaEvent() {
+  if (L_ && ref_ != 0) luaL_unref(L_, LUA_REGISTRYINDEX, ref_);
+}
+
+bool CLuaEvent::Hold(lua_State* L, int index) {
+  if (lua_type(L, index) != LUA_TFUNCTION) return false;
+  L_ = L;
+  lua_pushvalue(L, index);
+  ref_ = luaL_ref(L, LUA_REGISTRYINDEX);
+  return true;
+}
+
+namespace {
+std::unique_ptr<CLuaEvent> take_listener(lua_State* L, int func_index) {
+  auto event = std::make_unique<CLuaEvent>();
+  if (!event->Hold(L, func_index)) return nullptr;
+  return event;
+}
+}  // namespace
+
+int AttachLuaListener(lua_State* L, int func_index, CLuaEventContainer& container) {
+  auto event = take_listener(L, func_index);
+  if (!event) return 0;
+  std::uint32_t cookie = 0;
+  container.Attach(&cookie, std::move(event));
+  lua_pushnumber(L, cookie);
+  return 1;
+}
+
+int DetachLuaListener(lua_State* L, int cookie_index, CLuaEventContainer& container) {
+  const lua_Number n = luaL_checknumber(L, cookie_index);
+  // Truncated to 32 bits as an integer would be; out-of-range values match no cookie.
+  std::uint32_t cookie = 0;
+  if (n >= 1 && n < 4294967296.0) cookie = static_cast<std::uint32_t>(n);
+  std::unique_ptr<CLuaEvent> out;
+  container.Detach(cookie, &out);  // released here, if it was there
+  return 0;
+}
+
+int AttachLuaListener(lua_State* L, int func_index, const std::wstring& name,
+                      CLuaMultiEventContainerBase& container, std::uint32_t* cookie) {
+  auto event = take_listener(L, func_index);
+  if (!event) return 1;
+  container.AttachEvent(name, std::move(event), cookie);
+  return 0;
+}
+
+}  // namespace luabind
