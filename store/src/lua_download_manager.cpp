@@ -8,26 +8,24 @@
 namespace store {
 namespace {
 
-constexpr const char* kClassName = "DownloadManger.Manager.Class";
-constexpr const char* kCallContext = "CLuaEvent::Call";
+constexpr const char* kClassName = CLuaDownloadManager::kClassName;
 
 // A task's Lua function; the reference goes when the queue lets go of the task.
 class lua_task_callback : public download_callback {
  public:
-  lua_task_callback(lua_State* L, int index) : fn_(L, index) {}
-  bool empty() const { return !fn_; }
+  lua_task_callback(lua_State* L, int index) { fn_.Hold(L, index); }
   void call(std::int32_t id, std::int64_t pos, std::int64_t size, std::int32_t state) override {
     lua_State* L = fn_.state();
-    fn_.push();
+    lua::push(fn_);
     lua_pushinteger(L, id);
     lua_pushnumber(L, static_cast<lua_Number>(pos));
     lua_pushnumber(L, static_cast<lua_Number>(size));
     lua_pushinteger(L, state);
-    lua::call(L, 4, kCallContext);
+    lua::call(L, 4);
   }
 
  private:
-  lua::function_ref fn_;
+  luabind::CLuaEvent fn_;
 };
 
 download_callback_ptr make_callback(lua_State* L, int index) {
@@ -53,20 +51,19 @@ CLuaDownloadManager::CLuaDownloadManager(CSqliteManager& db, work_poster& poster
 
 CLuaDownloadManager::~CLuaDownloadManager() = default;
 
-const lua_surface& CLuaDownloadManager::surface() {
-  static const lua_method methods[] = {
-      {"Init", &Init},
-      {"DownLoadFile", &DownLoadFile},
-      {"CancleTask", &CancleTask},
-      {"StopTask", &StopTask},
-      {"RestartTask", &RestartTask},
-      {"AddDatebaseTask", &AddDatebaseTask},
-      {"UpdateDatebaseTask", &UpdateDatebaseTask},
-      {"GetNextTaskID", &GetNextTaskID},
-      {nullptr, nullptr},
+const QVLRT_METHOD* CLuaDownloadManager::methods() {
+  static const QVLRT_METHOD table[] = {
+      {"Init", &Init, 0},
+      {"DownLoadFile", &DownLoadFile, 0},
+      {"CancleTask", &CancleTask, 0},
+      {"StopTask", &StopTask, 0},
+      {"RestartTask", &RestartTask, 0},
+      {"AddDatebaseTask", &AddDatebaseTask, 0},
+      {"UpdateDatebaseTask", &UpdateDatebaseTask, 0},
+      {"GetNextTaskID", &GetNextTaskID, 0},
+      {nullptr, nullptr, 0},
   };
-  static const lua_surface s{"DownloadManger.Manager", kClassName, methods};
-  return s;
+  return table;
 }
 
 void CLuaDownloadManager::OnMessage(std::intptr_t work_type) {
@@ -77,7 +74,7 @@ void CLuaDownloadManager::OnMessage(std::intptr_t work_type) {
 void CLuaDownloadManager::deliver_stored_tasks() {
   if (!init_callback_) return;
   lua_State* L = init_callback_->state();
-  init_callback_->push();
+  lua::push(*init_callback_);
   lua_createtable(L, 0, 0);
   int index = 1;
   for (const task_record& t : db_.loaded_tasks()) {
@@ -95,19 +92,20 @@ void CLuaDownloadManager::deliver_stored_tasks() {
     lua::set_field(L, "gid", utf16_to_utf8(t.gid));
     lua_rawseti(L, -2, index++);
   }
-  lua::call(L, 1, kCallContext);
+  lua::call(L, 1);
 }
 
 int CLuaDownloadManager::Init(lua_State* L) {
-  auto* self = lua::self<CLuaDownloadManager>(L, kClassName);
+  auto* self = luabind::CheckObject<CLuaDownloadManager>(L, kClassName);
   if (self == nullptr || self->init_callback_ || lua_type(L, 2) != LUA_TFUNCTION) return 0;
-  self->init_callback_ = std::make_unique<lua::function_ref>(L, 2);
+  self->init_callback_ = std::make_unique<luabind::CLuaEvent>();
+  self->init_callback_->Hold(L, 2);
   self->poster_.post_work(kWorkInitTasks);
   return 0;
 }
 
 int CLuaDownloadManager::DownLoadFile(lua_State* L) {
-  auto* self = lua::self<CLuaDownloadManager>(L, kClassName);
+  auto* self = luabind::CheckObject<CLuaDownloadManager>(L, kClassName);
   if (self == nullptr) return 0;
   const lua::string_arg url = lua::check_string(L, 2);
   const lua::string_arg path = lua::check_string(L, 3);
@@ -131,7 +129,7 @@ int CLuaDownloadManager::DownLoadFile(lua_State* L) {
 }
 
 int CLuaDownloadManager::AddDatebaseTask(lua_State* L) {
-  auto* self = lua::self<CLuaDownloadManager>(L, kClassName);
+  auto* self = luabind::CheckObject<CLuaDownloadManager>(L, kClassName);
   if (self == nullptr) return 0;
   const std::int32_t id = lua::to_int32(L, 2);
   const lua::string_arg url = lua::check_string(L, 3);
@@ -145,7 +143,7 @@ int CLuaDownloadManager::AddDatebaseTask(lua_State* L) {
 }
 
 int CLuaDownloadManager::UpdateDatebaseTask(lua_State* L) {
-  auto* self = lua::self<CLuaDownloadManager>(L, kClassName);
+  auto* self = luabind::CheckObject<CLuaDownloadManager>(L, kClassName);
   if (self == nullptr) return 0;
   self->queue_.update_stored_task(lua::to_int32(L, 2), lua::to_int64(L, 3), lua::to_int64(L, 4),
                                   lua::to_int32(L, 5));
@@ -153,26 +151,26 @@ int CLuaDownloadManager::UpdateDatebaseTask(lua_State* L) {
 }
 
 int CLuaDownloadManager::GetNextTaskID(lua_State* L) {
-  auto* self = lua::self<CLuaDownloadManager>(L, kClassName);
+  auto* self = luabind::CheckObject<CLuaDownloadManager>(L, kClassName);
   if (self == nullptr) return 0;
   lua_pushinteger(L, self->queue_.next_task_id());
   return 1;
 }
 
 int CLuaDownloadManager::RestartTask(lua_State* L) {
-  auto* self = lua::self<CLuaDownloadManager>(L, kClassName);
+  auto* self = luabind::CheckObject<CLuaDownloadManager>(L, kClassName);
   if (self != nullptr) self->queue_.restart_task(lua::to_int32(L, 2));
   return 0;
 }
 
 int CLuaDownloadManager::StopTask(lua_State* L) {
-  auto* self = lua::self<CLuaDownloadManager>(L, kClassName);
+  auto* self = luabind::CheckObject<CLuaDownloadManager>(L, kClassName);
   if (self != nullptr) self->queue_.stop_task(lua::to_int32(L, 2));
   return 0;
 }
 
 int CLuaDownloadManager::CancleTask(lua_State* L) {
-  auto* self = lua::self<CLuaDownloadManager>(L, kClassName);
+  auto* self = luabind::CheckObject<CLuaDownloadManager>(L, kClassName);
   if (self != nullptr) self->queue_.cancel_task(lua::to_int32(L, 2), lua_toboolean(L, 3) != 0);
   return 0;
 }

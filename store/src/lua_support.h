@@ -10,14 +10,10 @@
 
 #include <lua.hpp>
 
-namespace store::lua {
+#include "luabind/lua_event.h"
+#include "qv_engine.h"
 
-// The native object behind argument 1, or null (the caller then returns no results).
-template <class T>
-T* self(lua_State* L, const char* class_name) {
-  void* block = luaL_checkudata(L, 1, class_name);
-  return block ? *static_cast<T**>(block) : nullptr;
-}
+namespace store::lua {
 
 // A string argument as bytes (may hold zero bytes); raises a Lua argument error when missing.
 struct string_arg {
@@ -53,35 +49,18 @@ inline std::int64_t to_int64(lua_State* L, int index) {
   return clamp_number<std::int64_t>(lua_tonumber(L, index));
 }
 
-// A Lua function held in the registry; released when this goes away.
-class function_ref {
- public:
-  // Takes a reference to the function at index; empty when the value is not a function.
-  function_ref(lua_State* L, int index) {
-    if (lua_type(L, index) != LUA_TFUNCTION) return;
-    lua_pushvalue(L, index);
-    L_ = L;
-    ref_ = luaL_ref(L, LUA_REGISTRYINDEX);
-  }
-  ~function_ref() {
-    if (L_ != nullptr && ref_ != LUA_NOREF && ref_ != LUA_REFNIL) luaL_unref(L_, LUA_REGISTRYINDEX, ref_);
-  }
-  function_ref(const function_ref&) = delete;
-  function_ref& operator=(const function_ref&) = delete;
+// Calls the function pushed below nargs arguments through the runtime's protected call (errors
+// go to its log) and leaves the stack as it was before the push.
+inline void call(lua_State* L, int nargs) {
+  const int top = lua_gettop(L) - nargs - 1;
+  QVLRT_LuaCall(L, nargs, 0, "CLuaEvent::Call");
+  lua_settop(L, top);
+}
 
-  explicit operator bool() const { return L_ != nullptr; }
-  lua_State* state() const { return L_; }
-  // Pushes the function; the caller pushes the arguments and calls call().
-  void push() const { lua_rawgeti(L_, LUA_REGISTRYINDEX, ref_); }
-
- private:
-  lua_State* L_ = nullptr;
-  int ref_ = LUA_NOREF;
-};
-
-// Calls the function pushed below nargs arguments, protected; an error is reported and
-// dropped, and the stack is left as it was before the push.
-void call(lua_State* L, int nargs, const char* context);
+// Pushes a held listener's function.
+inline void push(const luabind::CLuaEvent& fn) {
+  lua_rawgeti(fn.state(), LUA_REGISTRYINDEX, fn.ref());
+}
 
 inline void set_field(lua_State* L, const char* key, const std::string& value) {
   lua_pushstring(L, key);

@@ -5,7 +5,7 @@
 namespace store {
 namespace {
 
-constexpr const char* kClassName = "AppTaocanManager.Class";
+constexpr const char* kClassName = CLuaTaocanManager::kClassName;
 
 int push_bool(lua_State* L, bool b) {
   lua_pushboolean(L, b ? 1 : 0);
@@ -14,39 +14,38 @@ int push_bool(lua_State* L, bool b) {
 
 }  // namespace
 
-const lua_surface& CLuaTaocanManager::surface() {
-  static const lua_method methods[] = {
-      {"IsTaocanExist", &IsTaocanExist},
-      {"CreateTaocan", &CreateTaocan},
-      {"AddToTaocan", &AddToTaocan},
-      {"GetTaocanInfo", &GetTaocanInfo},
-      {"ModifyTaocanInfo", &ModifyTaocanInfo},
-      {"DeleteTaocanItem", &DeleteTaocanItem},
-      {"DropTaocan", &DropTaocan},
-      {"GetAllTaocan", &GetAllTaocan},
-      {"UpdateTaoAPKInfo", &UpdateTaoAPKInfo},
-      {nullptr, nullptr},
+const QVLRT_METHOD* CLuaTaocanManager::methods() {
+  static const QVLRT_METHOD table[] = {
+      {"IsTaocanExist", &IsTaocanExist, 0},
+      {"CreateTaocan", &CreateTaocan, 0},
+      {"AddToTaocan", &AddToTaocan, 0},
+      {"GetTaocanInfo", &GetTaocanInfo, 0},
+      {"ModifyTaocanInfo", &ModifyTaocanInfo, 0},
+      {"DeleteTaocanItem", &DeleteTaocanItem, 0},
+      {"DropTaocan", &DropTaocan, 0},
+      {"GetAllTaocan", &GetAllTaocan, 0},
+      {"UpdateTaoAPKInfo", &UpdateTaoAPKInfo, 0},
+      {nullptr, nullptr, 0},
   };
-  static const lua_surface s{"AppTaocanManager.Manager", kClassName, methods};
-  return s;
+  return table;
 }
 
 int CLuaTaocanManager::IsTaocanExist(lua_State* L) {
-  auto* self = lua::self<CLuaTaocanManager>(L, kClassName);
+  auto* self = luabind::CheckObject<CLuaTaocanManager>(L, kClassName);
   if (self == nullptr) return 0;
   const lua::string_arg name = lua::check_string(L, 2);
   return push_bool(L, self->bundles_.is_taocan_exist(name.str()));
 }
 
 int CLuaTaocanManager::CreateTaocan(lua_State* L) {
-  auto* self = lua::self<CLuaTaocanManager>(L, kClassName);
+  auto* self = luabind::CheckObject<CLuaTaocanManager>(L, kClassName);
   if (self == nullptr) return 0;
   const lua::string_arg name = lua::check_string(L, 2);
   return push_bool(L, self->bundles_.create_taocan(name.str(), lua::to_int32(L, 3)));
 }
 
 int CLuaTaocanManager::AddToTaocan(lua_State* L) {
-  auto* self = lua::self<CLuaTaocanManager>(L, kClassName);
+  auto* self = luabind::CheckObject<CLuaTaocanManager>(L, kClassName);
   if (self == nullptr) return 0;
   const lua::string_arg name = lua::check_string(L, 2);
   const lua::string_arg path = lua::check_string(L, 3);
@@ -55,7 +54,7 @@ int CLuaTaocanManager::AddToTaocan(lua_State* L) {
 }
 
 int CLuaTaocanManager::GetTaocanInfo(lua_State* L) {
-  auto* self = lua::self<CLuaTaocanManager>(L, kClassName);
+  auto* self = luabind::CheckObject<CLuaTaocanManager>(L, kClassName);
   if (self == nullptr) return 0;
   const lua::string_arg name = lua::check_string(L, 2);
   lua_createtable(L, 0, 0);
@@ -74,7 +73,7 @@ int CLuaTaocanManager::GetTaocanInfo(lua_State* L) {
 }
 
 int CLuaTaocanManager::ModifyTaocanInfo(lua_State* L) {
-  auto* self = lua::self<CLuaTaocanManager>(L, kClassName);
+  auto* self = luabind::CheckObject<CLuaTaocanManager>(L, kClassName);
   if (self == nullptr) return 0;
   const lua::string_arg name = lua::check_string(L, 2);
   const lua::string_arg path = lua::check_string(L, 3);
@@ -84,7 +83,7 @@ int CLuaTaocanManager::ModifyTaocanInfo(lua_State* L) {
 }
 
 int CLuaTaocanManager::DeleteTaocanItem(lua_State* L) {
-  auto* self = lua::self<CLuaTaocanManager>(L, kClassName);
+  auto* self = luabind::CheckObject<CLuaTaocanManager>(L, kClassName);
   if (self == nullptr) return 0;
   const lua::string_arg name = lua::check_string(L, 2);
   const lua::string_arg path = lua::check_string(L, 3);
@@ -92,14 +91,14 @@ int CLuaTaocanManager::DeleteTaocanItem(lua_State* L) {
 }
 
 int CLuaTaocanManager::DropTaocan(lua_State* L) {
-  auto* self = lua::self<CLuaTaocanManager>(L, kClassName);
+  auto* self = luabind::CheckObject<CLuaTaocanManager>(L, kClassName);
   if (self == nullptr) return 0;
   const lua::string_arg name = lua::check_string(L, 2);
   return push_bool(L, self->bundles_.drop_taocan(name.str()));
 }
 
 int CLuaTaocanManager::GetAllTaocan(lua_State* L) {
-  auto* self = lua::self<CLuaTaocanManager>(L, kClassName);
+  auto* self = luabind::CheckObject<CLuaTaocanManager>(L, kClassName);
   if (self == nullptr) return 0;
   lua_createtable(L, 0, 0);
   int index = 1;
@@ -113,7 +112,7 @@ int CLuaTaocanManager::GetAllTaocan(lua_State* L) {
 }
 
 int CLuaTaocanManager::UpdateTaoAPKInfo(lua_State* L) {
-  auto* self = lua::self<CLuaTaocanManager>(L, kClassName);
+  auto* self = luabind::CheckObject<CLuaTaocanManager>(L, kClassName);
   if (self == nullptr) return 0;
   const lua::string_arg name = lua::check_string(L, 2);
   const lua::string_arg path = lua::check_string(L, 3);

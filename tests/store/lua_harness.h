@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "store/lua_surface.h"
+#include "qv_engine.h"
 
 namespace store_test {
 
@@ -17,17 +17,18 @@ class lua_harness {
   lua_harness(const lua_harness&) = delete;
   lua_harness& operator=(const lua_harness&) = delete;
 
-  void install(const store::lua_surface& s, void* object, const char* global) {
-    luaL_newmetatable(L, s.class_name);
+  void install(const char* class_name, const QVLRT_METHOD* methods, void* object,
+               const char* global) {
+    luaL_newmetatable(L, class_name);
     lua_newtable(L);
-    for (const store::lua_method* m = s.methods; m->name != nullptr; ++m) {
-      lua_pushcfunction(L, m->function);
+    for (const QVLRT_METHOD* m = methods; m->name != nullptr; ++m) {
+      lua_pushcfunction(L, m->func);
       lua_setfield(L, -2, m->name);
     }
     lua_setfield(L, -2, "__index");
     lua_pop(L, 1);
     *static_cast<void**>(lua_newuserdata(L, sizeof(void*))) = object;
-    luaL_getmetatable(L, s.class_name);
+    luaL_getmetatable(L, class_name);
     lua_setmetatable(L, -2);
     lua_setglobal(L, global);
   }

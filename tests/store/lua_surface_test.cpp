@@ -51,7 +51,8 @@ class LuaDownloadManagerTest : public ::testing::Test {
           dl_ = d.get();
           return d;
         });
-    lua_.install(CLuaDownloadManager::surface(), manager_.get(), "dm");
+    lua_.install(CLuaDownloadManager::kClassName, CLuaDownloadManager::methods(), manager_.get(),
+                 "dm");
     ASSERT_EQ(lua_.run(kPrelude), "");
   }
   std::string dir(const std::string& name) const { return (dir_ / name).u8string(); }
@@ -182,7 +183,8 @@ class LuaTaocanTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(db_.open((dir_ / "Download.db").u16string()));
-    lua_.install(store::CLuaTaocanManager::surface(), &bundles_, "tc");
+    lua_.install(store::CLuaTaocanManager::kClassName, store::CLuaTaocanManager::methods(),
+                 &bundles_, "tc");
   }
   store_test::scratch_dir dir_;
   CSqliteManager db_;

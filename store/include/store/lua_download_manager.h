@@ -5,16 +5,13 @@
 #include <cstdint>
 #include <memory>
 
+#include "luabind/lua_event.h"
 #include "store/download_queue.h"
-#include "store/lua_surface.h"
+#include "qv_engine.h"
 
 class CSqliteManager;
 
 namespace store {
-
-namespace lua {
-class function_ref;
-}
 
 // Posts work back to this object on the UI thread, after the current event has unwound
 // (the message window's 0x401 message); the work arrives through OnMessage.
@@ -26,6 +23,8 @@ class work_poster {
 
 class CLuaDownloadManager {
  public:
+  static constexpr const char* kObjectName = "DownloadManger.Manager";
+  static constexpr const char* kClassName = "DownloadManger.Manager.Class";
   static constexpr std::intptr_t kWorkInitTasks = 1;
   static constexpr std::intptr_t kWorkStartNext = 2;
 
@@ -39,7 +38,8 @@ class CLuaDownloadManager {
   void OnMessage(std::intptr_t work_type);
 
   download_queue& queue() { return queue_; }
-  static const lua_surface& surface();
+  // The Lua methods in table order.
+  static const QVLRT_METHOD* methods();
 
  private:
   static int Init(lua_State* L);
@@ -55,7 +55,7 @@ class CLuaDownloadManager {
 
   CSqliteManager& db_;
   work_poster& poster_;
-  std::unique_ptr<lua::function_ref> init_callback_;
+  std::unique_ptr<luabind::CLuaEvent> init_callback_;
   download_queue queue_;
 };
 

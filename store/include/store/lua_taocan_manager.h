@@ -2,15 +2,19 @@
 // them. Stateless: every method converts its arguments, runs one store operation and answers.
 #pragma once
 
-#include "store/lua_surface.h"
+#include "qv_engine.h"
 #include "store/taocan_manager.h"
 
 namespace store {
 
 class CLuaTaocanManager {
  public:
+  static constexpr const char* kObjectName = "AppTaocanManager.Manager";
+  static constexpr const char* kClassName = "AppTaocanManager.Class";
+
   explicit CLuaTaocanManager(CSqliteManager& db) : bundles_(db) {}
-  static const lua_surface& surface();
+  // The Lua methods in table order.
+  static const QVLRT_METHOD* methods();
 
  private:
   static int IsTaocanExist(lua_State* L);
