@@ -141,6 +141,12 @@ bool CSqliteManager::open(const std::u16string& path) {
     return false;
   }
   db_ = db;
+  // Progress is written while downloads run: a write-ahead log with commits that do not wait
+  // for the disk keeps each write cheap, and a killed process still loses nothing committed
+  // (a power cut may lose the last commits, never the file). Where the log cannot be used
+  // (a read-only folder) the file keeps its own journal.
+  statement(db_, u"pragma journal_mode=WAL").query([](sqlite3_stmt*) {});
+  statement(db_, u"pragma synchronous=NORMAL").execute();
   bool ok = true;
   if (!table_exists(kTaskTable)) ok = statement(db_, kCreateTaskTable).execute() && ok;
   if (!table_exists(kTaocanTable)) ok = statement(db_, kCreateTaocanTable).execute() && ok;
