@@ -10,22 +10,24 @@ function(tiv_platform_sources out)
   set(${out} ${list} PARENT_SCOPE)
 endfunction()
 
-# tiv_test(<name> SOURCES ... LIBS ...): a GoogleTest binary registered with CTest.
+# tiv_test(<name> SOURCES ... LIBS ... [PROPERTIES ...]): a GoogleTest binary registered with
+# CTest; PROPERTIES are extra test properties (for example FIXTURES_REQUIRED).
 # On Windows the tests run through the Wine emulator of the toolchain file.
 function(tiv_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS;PROPERTIES" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE tivorel_options ${T_LIBS} tiv::gtest_main)
   if(CMAKE_CROSSCOMPILING)
     # Under Wine a process start costs much more than a test: one CTest test per binary.
     add_test(NAME ${name} COMMAND ${name} --gtest_color=no)
     set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}"
-      ENVIRONMENT "TIVOREL_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+      ENVIRONMENT "TIVOREL_SOURCE_DIR=${CMAKE_SOURCE_DIR}" ${T_PROPERTIES})
   else()
     gtest_discover_tests(${name}
       DISCOVERY_MODE PRE_TEST
       DISCOVERY_TIMEOUT 120
-      PROPERTIES LABELS "${T_LABELS}" ENVIRONMENT "TIVOREL_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+      PROPERTIES LABELS "${T_LABELS}" ENVIRONMENT "TIVOREL_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
+        ${T_PROPERTIES})
   endif()
 endfunction()
 
