@@ -223,7 +223,7 @@ void download_queue::on_file_ready(std::int32_t request_id, const std::string&,
   start_next();
 }
 
-void download_queue::on_file_error(std::int32_t request_id, const std::string&, std::uint32_t) {
+void download_queue::on_file_error(std::int32_t request_id, const std::string&, std::int32_t) {
   if (active_ == request_id) active_.reset();
   auto it = tasks_.find(request_id);
   if (it != tasks_.end()) {

@@ -53,7 +53,7 @@ class fake_downloader : public store::file_downloader {
     const request r = requests.back();
     events_.on_file_ready(r.id, r.url, size, r.path, code);
   }
-  void error(std::uint32_t code) {
+  void error(std::int32_t code) {
     ASSERT_TRUE(active_);
     active_ = false;
     const request r = requests.back();

@@ -28,7 +28,7 @@ class file_download_events {
   virtual void on_file_ready(std::int32_t request_id, const std::string& url, std::uint64_t size,
                              const std::u16string& path, int code) = 0;
   virtual void on_file_error(std::int32_t request_id, const std::string& url,
-                             std::uint32_t code) = 0;
+                             std::int32_t code) = 0;
   virtual void on_file_progress(std::int32_t request_id, std::uint64_t range_start,
                                 std::uint64_t received, std::uint64_t total_size) = 0;
 };
@@ -126,7 +126,7 @@ class download_queue : public file_download_events {
   void on_file_ready(std::int32_t request_id, const std::string& url, std::uint64_t size,
                      const std::u16string& path, int code) override;
   void on_file_error(std::int32_t request_id, const std::string& url,
-                     std::uint32_t code) override;
+                     std::int32_t code) override;
   void on_file_progress(std::int32_t request_id, std::uint64_t range_start,
                         std::uint64_t received, std::uint64_t total_size) override;
 
