@@ -25,60 +25,73 @@ const std::u16string kCreateMediaTail =
     u" (media_path text PRIMARY KEY not null, \t\t media_type int,\t\t media_select int,\t\t "
     u"media_packname text,\t\t media_showname text,\t\t media_icon);";
 
-struct stmt_finalizer {
-  void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
-};
+sqlite3_stmt* prepare(sqlite3* db, const std::u16string& sql) {
+  if (db == nullptr || sql.size() > INT_MAX / 2) return nullptr;
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare16_v2(db, sql.data(), static_cast<int>(sql.size() * 2), &raw, nullptr) !=
+      SQLITE_OK)
+    return nullptr;
+  return raw;
+}
 
-// One prepared statement; finalized when it goes out of scope.
+// One statement run: prepared here and finalized when it goes out of scope, or borrowed from
+// the connection's cache and left reset with no bindings.
 class statement {
  public:
-  statement(sqlite3* db, const std::u16string& sql) {
-    if (db == nullptr || sql.size() > INT_MAX / 2) return;
-    sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare16_v2(db, sql.data(), static_cast<int>(sql.size() * 2), &raw, nullptr) ==
-        SQLITE_OK)
-      stmt_.reset(raw);
+  statement(sqlite3* db, const std::u16string& sql) : stmt_(prepare(db, sql)), owned_(true) {}
+  explicit statement(sqlite3_stmt* cached) : stmt_(cached), owned_(false) {}
+  ~statement() {
+    if (stmt_ == nullptr) return;
+    if (owned_) {
+      sqlite3_finalize(stmt_);
+    } else {
+      sqlite3_reset(stmt_);
+      sqlite3_clear_bindings(stmt_);
+    }
   }
+  statement(const statement&) = delete;
+  statement& operator=(const statement&) = delete;
 
   explicit operator bool() const { return stmt_ != nullptr; }
 
   bool bind(int index, const std::u16string& text) {
     if (!stmt_ || text.size() > INT_MAX / 2) return false;
-    return sqlite3_bind_text16(stmt_.get(), index, text.data(), static_cast<int>(text.size() * 2),
+    return sqlite3_bind_text16(stmt_, index, text.data(), static_cast<int>(text.size() * 2),
                                SQLITE_TRANSIENT) == SQLITE_OK;
   }
   bool bind(int index, std::int32_t value) {
-    return stmt_ && sqlite3_bind_int(stmt_.get(), index, value) == SQLITE_OK;
+    return stmt_ && sqlite3_bind_int(stmt_, index, value) == SQLITE_OK;
   }
   bool bind(int index, std::int64_t value) {
     return stmt_ &&
-           sqlite3_bind_int64(stmt_.get(), index, static_cast<sqlite3_int64>(value)) == SQLITE_OK;
+           sqlite3_bind_int64(stmt_, index, static_cast<sqlite3_int64>(value)) == SQLITE_OK;
   }
 
   // Runs a statement that returns no rows: one retry when the database is busy.
   bool execute() {
     if (!stmt_) return false;
-    int rc = sqlite3_step(stmt_.get());
-    if (rc == SQLITE_BUSY) rc = sqlite3_step(stmt_.get());
-    sqlite3_reset(stmt_.get());
+    int rc = sqlite3_step(stmt_);
+    if (rc == SQLITE_BUSY) rc = sqlite3_step(stmt_);
+    sqlite3_reset(stmt_);
     return rc == SQLITE_DONE;
   }
 
   // Runs a query, calling on_row for each row; true when it ran to its end.
   bool query(const std::function<void(sqlite3_stmt*)>& on_row) {
     if (!stmt_) return false;
-    int rc = sqlite3_step(stmt_.get());
-    if (rc == SQLITE_BUSY) rc = sqlite3_step(stmt_.get());
+    int rc = sqlite3_step(stmt_);
+    if (rc == SQLITE_BUSY) rc = sqlite3_step(stmt_);
     while (rc == SQLITE_ROW) {
-      on_row(stmt_.get());
-      rc = sqlite3_step(stmt_.get());
+      on_row(stmt_);
+      rc = sqlite3_step(stmt_);
     }
-    sqlite3_reset(stmt_.get());
+    sqlite3_reset(stmt_);
     return rc == SQLITE_DONE;
   }
 
  private:
-  std::unique_ptr<sqlite3_stmt, stmt_finalizer> stmt_;
+  sqlite3_stmt* stmt_;
+  bool owned_;
 };
 
 std::u16string column_text(sqlite3_stmt* s, int col) {
@@ -113,6 +126,17 @@ std::u16string media_table(const std::u16string& name) {
 
 CSqliteManager::~CSqliteManager() { close(); }
 
+void CSqliteManager::stmt_finalizer::operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+
+sqlite3_stmt* CSqliteManager::cached(const std::u16string& sql) {
+  if (db_ == nullptr) return nullptr;
+  auto it = cache_.find(sql);
+  if (it != cache_.end()) return it->second.get();
+  sqlite3_stmt* s = prepare(db_, sql);
+  if (s != nullptr) cache_.emplace(sql, stmt_ptr(s));
+  return s;
+}
+
 std::u16string CSqliteManager::taocan_table_name(const std::u16string& name) {
   return kTaocanPrefix + name;
 }
@@ -123,6 +147,7 @@ std::size_t CSqliteManager::max_taocan_name_length() {
 }
 
 void CSqliteManager::close() {
+  cache_.clear();
   if (db_ != nullptr) {
     sqlite3_close_v2(db_);
     db_ = nullptr;
@@ -210,8 +235,9 @@ void CSqliteManager::compute_next_task_id() {
 }
 
 bool CSqliteManager::add_task(const task_record& t) {
-  statement s(db_, u"insert into " + kTaskTable +
-                       u" values(?1, ?2, ?3,?4,?5,?6,?7,?8,?9,?10,?11,?12); ");
+  ++task_writes_;
+  statement s(cached(u"insert into " + kTaskTable +
+                     u" values(?1, ?2, ?3,?4,?5,?6,?7,?8,?9,?10,?11,?12); "));
   const bool bound = s.bind(1, t.task_id) && s.bind(2, t.task_type) && s.bind(3, t.task_state) &&
                      s.bind(4, t.task_priority) && s.bind(5, t.file_pos) &&
                      s.bind(6, t.file_size) && s.bind(7, t.file_path) && s.bind(8, t.spend_time) &&
@@ -221,14 +247,16 @@ bool CSqliteManager::add_task(const task_record& t) {
 }
 
 bool CSqliteManager::delete_task(std::int32_t task_id) {
-  statement s(db_, u" delete from " + kTaskTable + u" where task_id =?1 ; ");
+  ++task_writes_;
+  statement s(cached(u" delete from " + kTaskTable + u" where task_id =?1 ; "));
   return s.bind(1, task_id) && s.execute();
 }
 
 bool CSqliteManager::update_task_progress(std::int32_t task_id, std::int64_t file_pos,
                                           std::int64_t file_size, std::int32_t task_state) {
-  statement s(db_, u"update " + kTaskTable +
-                       u" set file_pos=?1,file_size=?2, task_state=?3 where task_id=?4; ");
+  ++task_writes_;
+  statement s(cached(u"update " + kTaskTable +
+                     u" set file_pos=?1,file_size=?2, task_state=?3 where task_id=?4; "));
   return s.bind(1, file_pos) && s.bind(2, file_size) && s.bind(3, task_state) &&
          s.bind(4, task_id) && s.execute();
 }

@@ -4,10 +4,13 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 // One download task as stored in "task_info_table".
 struct task_record {
@@ -89,6 +92,9 @@ class CSqliteManager : public download_task_store {
   const std::vector<task_record>& loaded_tasks() const { return loaded_tasks_; }
   std::int32_t next_task_id() const { return next_task_id_; }
 
+  // Task rows written (added, deleted or updated) through this object, for measurements.
+  std::uint64_t task_writes() const { return task_writes_; }
+
   // The table that holds a bundle's media items: "套餐_" followed by the bundle name.
   static std::u16string taocan_table_name(const std::u16string& name);
   // The create statement of a media table, with the table name as written by earlier versions
@@ -97,11 +103,20 @@ class CSqliteManager : public download_task_store {
   static std::size_t max_taocan_name_length();
 
  private:
+  struct stmt_finalizer {
+    void operator()(sqlite3_stmt* s) const;
+  };
+  using stmt_ptr = std::unique_ptr<sqlite3_stmt, stmt_finalizer>;
+
+  // The task statements run for every download; they are prepared once per connection.
+  sqlite3_stmt* cached(const std::u16string& sql);
   bool table_exists(const std::u16string& table);
   bool load_tasks();
   void compute_next_task_id();
 
   sqlite3* db_ = nullptr;  // owned; closed by close()
+  std::map<std::u16string, stmt_ptr> cache_;  // finalized before db_ is closed
   std::vector<task_record> loaded_tasks_;
   std::int32_t next_task_id_ = 0;
+  std::uint64_t task_writes_ = 0;
 };
