@@ -1,6 +1,7 @@
 #include "store/text.h"
 
 #include <cstdint>
+#include <type_traits>
 
 namespace store {
 namespace {
@@ -111,6 +112,32 @@ std::u16string wide_to_utf16(std::wstring_view s) {
   }
   return out;
 }
+
+namespace {
+
+[[maybe_unused]] std::u16string to_utf16(const std::wstring& s) { return wide_to_utf16(s); }
+[[maybe_unused]] std::u16string to_utf16(const std::string& s) { return utf8_to_utf16(s); }
+
+template <class Native>
+Native native_of(std::u16string_view s);
+template <>
+[[maybe_unused]] std::wstring native_of<std::wstring>(std::u16string_view s) {
+  return utf16_to_wide(s);
+}
+template <>
+[[maybe_unused]] std::string native_of<std::string>(std::u16string_view s) {
+  return utf16_to_utf8(s);
+}
+
+}  // namespace
+
+std::filesystem::path to_fs_path(std::u16string_view s) {
+  return std::filesystem::path(native_of<std::filesystem::path::string_type>(s));
+}
+
+std::u16string from_fs_path(const std::filesystem::path& p) { return to_utf16(p.native()); }
+
+std::string fs_path_utf8(const std::filesystem::path& p) { return utf16_to_utf8(from_fs_path(p)); }
 
 std::wstring utf16_to_wide(std::u16string_view s) {
   std::wstring out;

@@ -5,6 +5,7 @@
 #include "store/lua_download_manager.h"
 #include "store/lua_taocan_manager.h"
 #include "store/sqlite_manager.h"
+#include "store/text.h"
 #include "store_fixture.h"
 
 using store::CLuaDownloadManager;
@@ -31,7 +32,7 @@ function logged() return table.concat(log, ";") end
 class LuaDownloadManagerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(db_.open(file_.u16string()));
+    ASSERT_TRUE(db_.open(store::from_fs_path(file_)));
     task_record stored;
     stored.task_id = 3;
     stored.task_type = 2;
@@ -44,7 +45,7 @@ class LuaDownloadManagerTest : public ::testing::Test {
     stored.logo_url = u"http://h/a.png";
     stored.gid = u"g";
     ASSERT_TRUE(db_.add_task(stored));
-    ASSERT_TRUE(db_.open(file_.u16string()));  // the tasks are read at open
+    ASSERT_TRUE(db_.open(store::from_fs_path(file_)));  // the tasks are read at open
     manager_ = std::make_unique<CLuaDownloadManager>(
         db_, poster_, [this](store::file_download_events& ev) {
           auto d = std::make_unique<fake_downloader>(ev);
@@ -55,7 +56,7 @@ class LuaDownloadManagerTest : public ::testing::Test {
                  "dm");
     ASSERT_EQ(lua_.run(kPrelude), "");
   }
-  std::string dir(const std::string& name) const { return (dir_ / name).u8string(); }
+  std::string dir(const std::string& name) const { return store::fs_path_utf8(dir_ / name); }
 
   store_test::scratch_dir dir_;
   std::filesystem::path file_ = dir_ / "Download.db";
@@ -112,7 +113,7 @@ TEST_F(LuaDownloadManagerTest, DownloadsReportToTheirFunctions) {
   EXPECT_EQ(lua_.eval("logged()"),
             "number 2000 4000 1;number 4000 4000 5;number 0 0 4");
   CSqliteManager check;
-  ASSERT_TRUE(check.open(file_.u16string()));
+  ASSERT_TRUE(check.open(store::from_fs_path(file_)));
   ASSERT_EQ(check.loaded_tasks().size(), 2u) << "the type 7 task is not recorded";
   EXPECT_EQ(check.loaded_tasks()[1].download_url, u"http://h/中.apk");
   EXPECT_EQ(check.loaded_tasks()[1].task_state, 5);
@@ -135,14 +136,14 @@ TEST_F(LuaDownloadManagerTest, StoredTaskResumesAndCancelKeepsOrDeletesRows) {
   EXPECT_EQ(lua_.eval("n"), "5");
   {
     CSqliteManager check;
-    ASSERT_TRUE(check.open(file_.u16string()));
+    ASSERT_TRUE(check.open(store::from_fs_path(file_)));
     ASSERT_EQ(check.loaded_tasks().size(), 1u);
     EXPECT_EQ(check.loaded_tasks()[0].file_pos, 4'000'000'000LL);
     EXPECT_EQ(check.loaded_tasks()[0].task_state, 3);
   }
   ASSERT_EQ(lua_.run("dm:CancleTask(3)"), "");
   CSqliteManager check;
-  ASSERT_TRUE(check.open(file_.u16string()));
+  ASSERT_TRUE(check.open(store::from_fs_path(file_)));
   EXPECT_TRUE(check.loaded_tasks().empty());
 }
 
@@ -182,7 +183,7 @@ TEST_F(LuaDownloadManagerTest, ACallbackThatRaisesDoesNotStopTheQueue) {
 class LuaTaocanTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(db_.open((dir_ / "Download.db").u16string()));
+    ASSERT_TRUE(db_.open(store::from_fs_path(dir_ / "Download.db")));
     lua_.install(store::CLuaTaocanManager::kClassName, store::CLuaTaocanManager::methods(),
                  &bundles_, "tc");
   }

@@ -58,7 +58,7 @@ void expect_same_task(const task_record& a, const task_record& b) {
 class SqliteManagerTest : public ::testing::Test {
  protected:
   std::filesystem::path file() const { return dir_ / "Download.db"; }
-  std::u16string file16() const { return file().u16string(); }
+  std::u16string file16() const { return store::from_fs_path(file()); }
   bool reopen() { return db_.open(file16()); }
 
   store_test::scratch_dir dir_;
@@ -121,7 +121,7 @@ TEST_F(SqliteManagerTest, TaskRowsAreAddedUpdatedAndDeleted) {
 }
 
 TEST_F(SqliteManagerTest, MissingFolderFailsOpenAndEveryOperation) {
-  EXPECT_FALSE(db_.open((dir_ / "no" / "such" / "Download.db").u16string()));
+  EXPECT_FALSE(db_.open(store::from_fs_path(dir_ / "no" / "such" / "Download.db")));
   EXPECT_FALSE(db_.is_open());
   EXPECT_FALSE(db_.add_task(sample_task(1)));
   EXPECT_FALSE(db_.delete_task(1));
@@ -156,7 +156,7 @@ TEST_F(SqliteManagerTest, WriteWhileAnotherConnectionHoldsTheLockFailsAndChanges
   ASSERT_TRUE(reopen());
   ASSERT_TRUE(db_.add_task(sample_task(1)));
   sqlite3* other = nullptr;
-  ASSERT_EQ(sqlite3_open(file().u8string().c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_open(store::fs_path_utf8(file()).c_str(), &other), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(other, "begin exclusive", nullptr, nullptr, nullptr), SQLITE_OK);
   EXPECT_FALSE(db_.update_task_progress(1, 99, 99, 5));
   EXPECT_FALSE(db_.add_task(sample_task(2)));
