@@ -10,11 +10,13 @@ function(tiv_platform_sources out)
   set(${out} ${list} PARENT_SCOPE)
 endfunction()
 
-# tiv_test(<name> SOURCES ... LIBS ... [PROPERTIES ...]): a GoogleTest binary registered with
-# CTest; PROPERTIES are extra test properties (for example FIXTURES_REQUIRED).
-# On Windows the tests run through the Wine emulator of the toolchain file.
+# tiv_test(<name> SOURCES ... LIBS ... [LABELS ...] [RESOURCE_LOCK ...] [PROPERTIES ...]): a
+# GoogleTest binary registered with CTest. On Windows the tests run through the Wine emulator of
+# the toolchain file. RESOURCE_LOCK keeps tests that use the same machine-wide resource (for
+# example the host's single-instance block) from running at the same time; PROPERTIES are extra
+# test properties (for example FIXTURES_REQUIRED).
 function(tiv_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS;PROPERTIES" ${ARGN})
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS;RESOURCE_LOCK;PROPERTIES" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE tivorel_options ${T_LIBS} tiv::gtest_main)
   if(CMAKE_CROSSCOMPILING)
@@ -22,12 +24,18 @@ function(tiv_test name)
     add_test(NAME ${name} COMMAND ${name} --gtest_color=no)
     set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}"
       ENVIRONMENT "TIVOREL_SOURCE_DIR=${CMAKE_SOURCE_DIR}" ${T_PROPERTIES})
+    if(T_RESOURCE_LOCK)
+      set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "${T_RESOURCE_LOCK}")
+    endif()
   else()
+    set(_props LABELS "${T_LABELS}" ENVIRONMENT "TIVOREL_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+    if(T_RESOURCE_LOCK)
+      list(APPEND _props RESOURCE_LOCK "${T_RESOURCE_LOCK}")
+    endif()
     gtest_discover_tests(${name}
       DISCOVERY_MODE PRE_TEST
       DISCOVERY_TIMEOUT 120
-      PROPERTIES LABELS "${T_LABELS}" ENVIRONMENT "TIVOREL_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
-        ${T_PROPERTIES})
+      PROPERTIES ${_props} ${T_PROPERTIES})
   endif()
 endfunction()
 
@@ -54,3 +62,6 @@ function(tiv_glob_sources out)
   endforeach()
   set(${out} ${list} PARENT_SCOPE)
 endfunction()
+
+# Lua host tests: tiv_lua_host_test() runs a host program with a test package.
+include(TivorelLuaHostTest)

@@ -94,4 +94,37 @@ std::string wide_to_utf8(const std::wstring& w) {
   return out;
 }
 
+std::u16string wide_to_utf16(const std::wstring& w) {
+  std::u16string out;
+  out.reserve(w.size());
+  for (wchar_t c : w) {
+    char32_t cp = static_cast<char32_t>(c);
+    if (sizeof(wchar_t) == 2 || cp < 0x10000) {
+      out.push_back(static_cast<char16_t>(cp & 0xFFFF));
+    } else if (cp <= 0x10FFFF) {
+      cp -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(kReplacement));
+    }
+  }
+  return out;
+}
+
+std::wstring utf16_to_wide(const std::u16string& u) {
+  std::wstring out;
+  out.reserve(u.size());
+  for (std::size_t i = 0; i < u.size(); ++i) {
+    char32_t cp = u[i];
+    if (sizeof(wchar_t) == 4 && cp >= 0xD800 && cp <= 0xDBFF && i + 1 < u.size() &&
+        u[i + 1] >= 0xDC00 && u[i + 1] <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (u[i + 1] - 0xDC00);
+      ++i;
+    }
+    out.push_back(static_cast<wchar_t>(cp));
+  }
+  return out;
+}
+
 }  // namespace qv::text

@@ -25,3 +25,10 @@ TEST(Text, MalformedInputBecomesReplacementCharacters) {
   };
   for (const auto& c : cases) EXPECT_EQ(utf8_to_wide(c.in), c.out) << c.in;
 }
+
+TEST(Text, Utf16UnitsRoundTrip) {
+  const std::wstring w = utf8_to_wide("a\xE4\xB8\xAD\xF0\x9F\x98\x80");
+  const std::u16string u = wide_to_utf16(w);
+  EXPECT_EQ(u, (std::u16string{u'a', 0x4E2D, 0xD83D, 0xDE00}));
+  EXPECT_EQ(utf16_to_wide(u), w);
+}

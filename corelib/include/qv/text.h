@@ -11,4 +11,8 @@ std::wstring utf8_to_wide(const char* s, std::size_t n);
 inline std::wstring utf8_to_wide(const std::string& s) { return utf8_to_wide(s.data(), s.size()); }
 std::string wide_to_utf8(const std::wstring& w);
 
+// Wide text <-> UTF-16 code units (what shared blocks and files of the Windows format hold).
+std::u16string wide_to_utf16(const std::wstring& w);
+std::wstring utf16_to_wide(const std::u16string& u);
+
 }  // namespace qv::text

@@ -1,0 +1,41 @@
+// The application's directories, each with a trailing "\" (Windows path text on every system).
+#pragma once
+
+#include <string>
+
+namespace app {
+
+class CPathManager {
+ public:
+  // Filled on the first call of any accessor, once per process.
+  std::wstring GetExeDir();
+  std::wstring GetSearchDir();
+  std::wstring GetProfileDir();  // program directory + "Profiles\" (not created)
+  std::wstring GetTempDir();     // system temporary path + "Tivorel\" (created when missing)
+  std::wstring GetXarDir();      // program directory + "xar", without a trailing "\"
+
+ private:
+  void Fill();
+  bool filled_ = false;
+  std::wstring exe_dir_, search_dir_, profile_dir_, temp_dir_, xar_dir_;
+};
+
+// The part of a path up to and including its last "\" or "/"; empty (and the thread's last error
+// set to 20100001) when there is none.
+std::wstring DirectoryOf(const std::wstring& path);
+
+constexpr unsigned long kErrorInvalidArgument = 20100001;
+// The thread's last error as the path functions set it.
+unsigned long GetPathLastError();
+
+// Directories without state; each ends with "\" or is empty when the system call fails.
+std::wstring GetAppDataDir();        // per-user data + "Tivorel\" (created)
+std::wstring GetCommonAppDataDir();  // all-users data + "Qorvan\" (created)
+std::wstring GetTempDirectory();     // as CPathManager::GetTempDir
+std::wstring GetModuleDir();         // directory of the program's code
+
+// "appver" of section "basic" in the profile's "config.ini": at most 9 characters, "1.0" when
+// the file or the key is missing.
+std::wstring ReadAppVersion();
+
+}  // namespace app

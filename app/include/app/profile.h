@@ -1,0 +1,22 @@
+// Reading INI files ("config.ini") with the rules of the Windows profile functions: section and
+// key names compared without regard to case, blanks around keys and values ignored, one pair of
+// matching quotes around a value removed, at most max_chars characters returned.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace app {
+
+// The value of key in section of the file, or def_value when the file, the section or the key
+// (with a value) is missing.
+std::wstring ReadProfileString(const std::wstring& section, const std::wstring& key,
+                               const std::wstring& def_value, const std::wstring& file,
+                               std::size_t max_chars);
+
+// The same lookup over the text of an INI file.
+std::wstring ParseProfileString(const std::wstring& text, const std::wstring& section,
+                                const std::wstring& key, const std::wstring& def_value,
+                                std::size_t max_chars);
+
+}  // namespace app

@@ -1,0 +1,93 @@
+#include "app/path_manager.h"
+
+#include "paths_os.h"
+#include "app/profile.h"
+
+#include "qv/path.h"
+
+namespace app {
+
+std::wstring DirectoryOf(const std::wstring& path) {
+  const auto pos = path.find_last_of(L"\\/");
+  if (pos == std::wstring::npos) {
+    paths_os::set_last_error(kErrorInvalidArgument);
+    return {};
+  }
+  return path.substr(0, pos + 1);
+}
+
+unsigned long GetPathLastError() { return paths_os::last_error(); }
+
+namespace {
+
+std::wstring with_backslash(std::wstring p) {
+  if (!p.empty() && p.back() != L'\\') p += L'\\';
+  return p;
+}
+
+// A sub-directory of a system directory, created when missing; empty when the system gave none.
+std::wstring data_dir(const std::wstring& base, const wchar_t* name) {
+  if (base.empty()) return {};
+  std::wstring dir = with_backslash(qv::path::to_windows_text(base)) + name;
+  if (!paths_os::make_dir(qv::path::to_native(dir))) return {};
+  return dir + L"\\";
+}
+
+}  // namespace
+
+std::wstring GetModuleDir() {
+  return DirectoryOf(qv::path::to_windows_text(paths_os::module_file_name()));
+}
+
+std::wstring GetTempDirectory() {
+  std::wstring t = paths_os::system_temp_path();
+  if (t.empty()) return {};
+  std::wstring dir = with_backslash(qv::path::to_windows_text(t)) + L"Tivorel\\";
+  paths_os::make_dir(qv::path::to_native(dir));
+  return dir;
+}
+
+std::wstring GetAppDataDir() { return data_dir(paths_os::user_data_path(), L"Tivorel"); }
+
+std::wstring GetCommonAppDataDir() { return data_dir(paths_os::common_data_path(), L"Qorvan"); }
+
+void CPathManager::Fill() {
+  if (filled_) return;
+  filled_ = true;
+  const std::wstring module = paths_os::module_file_name();
+  exe_dir_ = module.empty() ? std::wstring() : DirectoryOf(qv::path::to_windows_text(module));
+  search_dir_ = exe_dir_;
+  profile_dir_ = exe_dir_ + L"Profiles\\";
+  temp_dir_ = GetTempDirectory();
+  xar_dir_ = exe_dir_ + L"xar";
+}
+
+std::wstring CPathManager::GetExeDir() {
+  Fill();
+  return exe_dir_;
+}
+std::wstring CPathManager::GetSearchDir() {
+  Fill();
+  return search_dir_;
+}
+std::wstring CPathManager::GetProfileDir() {
+  Fill();
+  return profile_dir_;
+}
+std::wstring CPathManager::GetTempDir() {
+  Fill();
+  return temp_dir_;
+}
+std::wstring CPathManager::GetXarDir() {
+  Fill();
+  return xar_dir_;
+}
+
+std::wstring ReadAppVersion() {
+  // The profile folder is "Profiles"; on systems whose file names depend on case, the name
+  // must be written as the folder is.
+  const std::wstring file = GetModuleDir() + L"Profiles\\config.ini";
+  return ReadProfileString(L"basic", L"appver", L"1.0", file, 9);
+}
+
+}  // namespace app

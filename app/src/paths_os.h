@@ -1,0 +1,16 @@
+// The system side of the application's directories. Results are in the system's own form.
+#pragma once
+
+#include <string>
+
+namespace app::paths_os {
+
+std::wstring module_file_name();   // full path of the executable; empty on failure
+std::wstring system_temp_path();   // with a trailing separator; empty on failure
+std::wstring user_data_path();     // CSIDL_APPDATA or $XDG_DATA_HOME (~/.local/share)
+std::wstring common_data_path();   // CSIDL_COMMON_APPDATA or /var/lib
+bool make_dir(const std::wstring& path);  // true when it exists afterwards
+void set_last_error(unsigned long code);
+unsigned long last_error();
+
+}  // namespace app::paths_os

@@ -1,0 +1,49 @@
+#include "paths_os.h"
+
+#include <shlobj.h>
+#include <windows.h>
+
+namespace app::paths_os {
+
+std::wstring module_file_name() {
+  std::wstring buf(MAX_PATH, L'\0');
+  for (;;) {
+    DWORD n = GetModuleFileNameW(nullptr, &buf[0], static_cast<DWORD>(buf.size()));
+    if (n == 0) return {};
+    if (n < buf.size()) {
+      buf.resize(n);
+      return buf;
+    }
+    if (buf.size() >= 32768) return {};
+    buf.resize(buf.size() * 2);
+  }
+}
+
+std::wstring system_temp_path() {
+  wchar_t buf[MAX_PATH + 1];
+  DWORD n = GetTempPathW(MAX_PATH + 1, buf);
+  if (n == 0 || n > MAX_PATH) return {};
+  return std::wstring(buf, n);
+}
+
+namespace {
+std::wstring special_folder(int csidl) {
+  wchar_t buf[MAX_PATH];
+  if (FAILED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buf))) return {};
+  return buf;
+}
+}  // namespace
+
+std::wstring user_data_path() { return special_folder(CSIDL_APPDATA); }
+std::wstring common_data_path() { return special_folder(CSIDL_COMMON_APPDATA); }
+
+bool make_dir(const std::wstring& path) {
+  if (CreateDirectoryW(path.c_str(), nullptr)) return true;
+  DWORD attrs = GetFileAttributesW(path.c_str());
+  return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void set_last_error(unsigned long code) { SetLastError(code); }
+unsigned long last_error() { return GetLastError(); }
+
+}  // namespace app::paths_os

@@ -1,0 +1,23 @@
+#include "platform.h"
+
+#include <winsock2.h>
+#include <windows.h>
+
+namespace app::platform {
+
+bool start_network() {
+  WSADATA data;
+  return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+}
+
+void stop_network() { WSACleanup(); }
+
+std::wstring command_line() {
+  const wchar_t* line = GetCommandLineW();
+  return line ? line : L"";
+}
+
+void install_quit_signals() {}
+void remove_quit_signals() {}
+
+}  // namespace app::platform

@@ -1,0 +1,18 @@
+#include "app/profile.h"
+
+#include <windows.h>
+
+#include <vector>
+
+namespace app {
+
+std::wstring ReadProfileString(const std::wstring& section, const std::wstring& key,
+                               const std::wstring& def_value, const std::wstring& file,
+                               std::size_t max_chars) {
+  std::vector<wchar_t> buf(max_chars + 1, L'\0');
+  DWORD n = GetPrivateProfileStringW(section.c_str(), key.c_str(), def_value.c_str(), buf.data(),
+                                     static_cast<DWORD>(buf.size()), file.c_str());
+  return std::wstring(buf.data(), n);
+}
+
+}  // namespace app

@@ -1,0 +1,185 @@
+#include "app/startup.h"
+
+#include "app/message_window.h"
+#include "app/path_manager.h"
+#include "luabind/registration.h"
+#include "platform.h"
+
+#include "qv/message_loop.h"
+#include "qv/singleton_ex.h"
+#include "qv/text.h"
+
+#include <cstring>
+
+namespace app {
+
+using qv::design_pattern::singleton_ex;
+using qv::win32::multiprocess::share_memory;
+
+namespace {
+
+share_memory& instance_block() {
+  static share_memory b;
+  return b;
+}
+share_memory& adb_block() {
+  static share_memory b;
+  return b;
+}
+HostHooks& hooks() {
+  static HostHooks h;
+  return h;
+}
+void trace(const char* step) {
+  if (hooks().trace) hooks().trace(step);
+}
+
+std::string utf8(const std::wstring& w) { return qv::text::wide_to_utf8(w); }
+
+}  // namespace
+
+EngineCalls EngineCalls::Real() {
+  return {QV_PrepareGraphicParam, QV_InitGraphicLib,       QV_SetFreeTypeEnabled,
+          QVUE_InitLoader,        QVGP_PrepareGraphicPlusParam, QVGP_InitGraphicPlus,
+          QVLRT_GetEnv,           QVLRT_GetRuntime,        QVLRT_GetLuaState,
+          QVLRT_CreateChunkFromModule, QVLRT_PrepareChunk, QVLRT_ReleaseChunk,
+          QVLRT_LuaCall,          QVUE_AddXARSearchPath,   QVUE_LoadXAR};
+}
+
+bool AppendCommandLine(share_memory& block, const std::wstring& line) {
+  auto* data = static_cast<unsigned char*>(block.data());
+  if (!data) return false;
+  const std::u16string units16 = qv::text::wide_to_utf16(line);
+  block.lock();
+  const std::size_t units = block.size() / 2;
+  auto unit = [&](std::size_t i) {
+    return static_cast<unsigned>(data[2 * i] | (data[2 * i + 1] << 8));
+  };
+  auto put = [&](std::size_t i, char16_t u) {
+    data[2 * i] = static_cast<unsigned char>(u & 0xFF);
+    data[2 * i + 1] = static_cast<unsigned char>(u >> 8);
+  };
+  bool written = false;
+  if (units >= 2) {
+    // The first double 0 ends the list; a full area counts as ending at its last unit.
+    std::size_t i = 0;
+    while (i < units - 1 && !(unit(i) == 0 && unit(i + 1) == 0)) ++i;
+    const std::size_t len = units16.size();
+    if (len + i + 3 <= units) {
+      std::size_t pos = i == 0 ? 0 : i + 1;
+      for (char16_t u : units16) put(pos++, u);
+      put(pos++, 0);
+      put(pos, 0);
+      written = true;
+    }
+  }
+  block.unlock();
+  return written;
+}
+
+void RunScript(const EngineCalls& engine, QVLRT_RUNTIME runtime, const char* name,
+               const std::wstring& path) {
+  lua_State* L = engine.get_lua_state(runtime);
+  const std::string p = utf8(path);
+  QVLRT_CHUNK chunk = nullptr;
+  engine.create_chunk_from_module(runtime, name, p.c_str(), "RegisterObject", &chunk);
+  if (!chunk) return;  // missing or failing: skipped, the next one still runs
+  if (engine.prepare_chunk(runtime, chunk) == 0) engine.lua_call(L, 0, 0, p.c_str());
+  engine.release_chunk(chunk);
+}
+
+void RunStartupScripts(const EngineCalls& engine, QVLRT_RUNTIME runtime,
+                       const std::wstring& xar_dir) {
+  static const struct {
+    const char* name;
+    const wchar_t* file;
+  } kScripts[] = {
+      {"LuaHostWndHelp", L"\\luacode\\HostWndHelper.lua"},
+      {"KeyHelper", L"\\luacode\\KeyHelper.lua"},
+      {"MenuHelper", L"\\luacode\\MenuHelper.lua"},
+      {"CreateFileAssociation", L"\\luacode\\CreateFileAssociation.lua"},
+      {"GlobalMacro", L"\\luacode\\GlobalMacro.lua"},
+  };
+  for (const auto& s : kScripts) RunScript(engine, runtime, s.name, xar_dir + s.file);
+}
+
+void InitEngine(const EngineCalls& engine) {
+  QV_GRAPHIC_PARAM graphic{};
+  engine.prepare_graphic_param(&graphic);
+  graphic.flags = 0;
+  engine.init_graphic_lib(&graphic);
+  engine.set_freetype_enabled(1);
+  engine.init_loader(0);
+  QVGP_GRAPHICPLUS_PARAM plus{};
+  engine.prepare_graphic_plus_param(&plus);
+  engine.init_graphic_plus(&plus);
+
+  QVLRT_ENV env = engine.get_env(0);
+  if (env) {
+    luabind::RegisterLuaObjects(env);
+    if (hooks().extra_registration) hooks().extra_registration(env);
+  }
+  QVLRT_RUNTIME runtime = engine.get_runtime(env, 0);
+
+  CPathManager* paths = singleton_ex<CPathManager>::instance();
+  CPathManager fallback;  // only when start-up did not create the paths (tests)
+  if (!paths) paths = &fallback;
+  RunStartupScripts(engine, runtime, paths->GetXarDir());
+  engine.add_xar_search_path(utf8(paths->GetSearchDir()).c_str());
+  engine.load_xar("XAR");
+}
+
+bool StartUp(const HostHooks& h) {
+  hooks() = h;
+  share_memory probe;
+  if (probe.open(kInstanceBlockName, true)) {
+    // Another instance serves: hand it our command line and leave.
+    AppendCommandLine(probe, platform::command_line());
+    probe.close();
+    trace("forwarded");
+    return false;
+  }
+  instance_block().open(kInstanceBlockName, false);
+  if (!adb_block().open(kAdbBlockName, true)) adb_block().open(kAdbBlockName, false);
+
+  if (!platform::start_network()) return false;
+
+  singleton_ex<CPathManager>::acquire();
+  trace("create CPathManager");
+  CMessageWindow* mw = singleton_ex<CMessageWindow>::acquire();
+  trace("create CMessageWindow");
+  if (mw) mw->Create(kMessageWindowName);
+  // The services of the other modules are created here, in this order, each by the module
+  // that implements it: CIconImagerCreator; CSqliteManager, then open "Download.db" in the
+  // profile directory; CDriverManager; CAndroidConnectManager; CDeviceManager.
+
+  platform::install_quit_signals();
+  InitEngine();
+  return true;
+}
+
+void RunMessageLoop() { qv::loop::run(); }
+
+void ShutDown() {
+  platform::remove_quit_signals();
+  // Released here first, in this order, by the modules that create them: CDeviceManager,
+  // CAndroidConnectManager, CDriverManager, CSqliteManager, CIconImagerCreator.
+  if (CMessageWindow* mw = singleton_ex<CMessageWindow>::instance()) mw->Destroy();
+  singleton_ex<CMessageWindow>::release();
+  trace("release CMessageWindow");
+  singleton_ex<CPathManager>::release();
+  trace("release CPathManager");
+  instance_block().close();
+  adb_block().close();
+  platform::stop_network();
+}
+
+int HostMain(const HostHooks& h) {
+  if (StartUp(h)) {
+    RunMessageLoop();
+    ShutDown();
+  }
+  return 0;
+}
+
+}  // namespace app

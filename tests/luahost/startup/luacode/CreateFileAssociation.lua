@@ -1,0 +1,4 @@
+function RegisterObject()
+  AssociationEntered = true
+  error("CreateFileAssociation fails in its entry")
+end

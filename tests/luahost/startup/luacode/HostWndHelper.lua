@@ -1,0 +1,4 @@
+function RegisterObject()
+  StartupOrder = StartupOrder or {}
+  StartupOrder[#StartupOrder + 1] = "HostWndHelper"
+end

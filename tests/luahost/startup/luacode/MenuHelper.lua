@@ -1,0 +1,3 @@
+MenuHelperLoaded = true
+function RegisterObject() MenuHelperEntry = true end
+error("MenuHelper fails while loading")
