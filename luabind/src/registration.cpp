@@ -21,17 +21,26 @@ void RegisterClass(QVLRT_ENV env, const char* class_name, const QVLRT_METHOD* me
   QVLRT_RegisterClass(env, class_name, methods, 0, 0);
 }
 
+ModuleRegistrations& Modules() {
+  static ModuleRegistrations m;
+  return m;
+}
+
 void RegisterLuaObjects(QVLRT_ENV env) {
   if (!env) return;
+  const ModuleRegistrations& m = Modules();
   // Order of the full list: the filesystem utilities, the HTTP classes and factories,
   // "AppHelp.Object", "Device.Manager", "AndroidCon.Manager", "Driver.Manager",
   // "Socket.Manager.Class", "GetFile.Manager.Class", "ClipBoardData.Manager",
-  // "DataReport.Manager", "DownloadManger.Manager", "IconManager.Manager", then:
+  // "DataReport.Manager", then:
+  if (m.download_manager) m.download_manager(env);
+  // then "IconManager.Manager", then:
   RegisterWin32Shell(env);
   // then "Tray.Manager", "HttpRequest.Manager", "SendFile.Manager.Class", "DeviceInfo.Class",
-  // "LuaDispatchFactory", "LuaDispatch.Class", "LuaAsyncSocketFactory",
-  // "AppTaocanManager.Manager", "AsyncProcess.Manager", "DirCopy.Manager.Class",
-  // "Qorvan.UIEngine.DragDropShell", "AsyncGetURLLocate.Manager".
+  // "LuaDispatchFactory", "LuaDispatch.Class", "LuaAsyncSocketFactory", then:
+  if (m.app_taocan_manager) m.app_taocan_manager(env);
+  // then "AsyncProcess.Manager", "DirCopy.Manager.Class", "Qorvan.UIEngine.DragDropShell",
+  // "AsyncGetURLLocate.Manager".
 }
 
 }  // namespace luabind

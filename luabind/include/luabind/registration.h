@@ -7,6 +7,16 @@
 
 namespace luabind {
 
+// Registration functions of the service modules, which this library does not link: start-up
+// fills them before the engine starts, and RegisterLuaObjects calls each in its place in the
+// fixed order. An empty entry is skipped.
+using ModuleRegistration = void (*)(QVLRT_ENV env);
+struct ModuleRegistrations {
+  ModuleRegistration download_manager = nullptr;    // "DownloadManger.Manager"
+  ModuleRegistration app_taocan_manager = nullptr;  // "AppTaocanManager.Manager"
+};
+ModuleRegistrations& Modules();
+
 // Does nothing when env is null.
 void RegisterLuaObjects(QVLRT_ENV env);
 
