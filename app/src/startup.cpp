@@ -8,8 +8,14 @@
 #include "qv/message_loop.h"
 #include "qv/singleton_ex.h"
 #include "qv/text.h"
+#include "android/android_connect_manager.h"
+#include "app/lua_registration.h"
+#include "store/lua_download_manager.h"
+#include "store/lua_objects.h"
+#include "store/sqlite_manager.h"
 
 #include <cstring>
+#include <filesystem>
 
 namespace app {
 
@@ -35,6 +41,30 @@ void trace(const char* step) {
 }
 
 std::string utf8(const std::wstring& w) { return qv::text::wide_to_utf8(w); }
+
+// The download manager's posted work goes through the message window like every completion.
+class StoreWork : public store::work_poster, public MessageHandler {
+ public:
+  void post_work(std::intptr_t work_type) override {
+    if (CMessageWindow* mw = singleton_ex<CMessageWindow>::instance())
+      mw->PostHandlerMessage(this, work_type);
+  }
+  void OnMessage(qv::loop::lparam_t payload) override { store::deliver_download_work(payload); }
+};
+StoreWork& store_work() {
+  static StoreWork w;  // outlives the message window, which is destroyed before exit
+  return w;
+}
+
+// "Download.db" in the profile folder, in the system's own path form.
+std::u16string database_path(CPathManager& paths) {
+  std::u16string p = qv::text::wide_to_utf16(paths.GetProfileDir() + L"Download.db");
+  if (std::filesystem::path::preferred_separator == '/') {
+    for (char16_t& c : p)
+      if (c == u'\\') c = u'/';
+  }
+  return p;
+}
 
 }  // namespace
 
@@ -116,7 +146,7 @@ void InitEngine(const EngineCalls& engine) {
 
   QVLRT_ENV env = engine.get_env(0);
   if (env) {
-    luabind::RegisterLuaObjects(env);
+    RegisterLuaObjects(env);
     if (hooks().extra_registration) hooks().extra_registration(env);
   }
   QVLRT_RUNTIME runtime = engine.get_runtime(env, 0);
@@ -157,6 +187,16 @@ bool StartUp(const HostHooks& h) {
   // The services of the other modules are created here, in this order, each by the module
   // that implements it: CIconImagerCreator; CSqliteManager, then open "Download.db" in the
   // profile directory; CDriverManager; CAndroidConnectManager; CDeviceManager.
+  if (CSqliteManager* db = singleton_ex<CSqliteManager>::acquire()) {
+    // A missing or unusable file leaves the store closed: its operations then fail quietly.
+    db->open(database_path(*singleton_ex<CPathManager>::instance()));
+    store::set_host_services({db, &store_work()});
+  }
+  trace("create CSqliteManager");
+  // CDriverManager joins here.
+  singleton_ex<CAndroidConnectManager>::acquire();
+  trace("create CAndroidConnectManager");
+  // CDeviceManager joins here.
 
   InitEngine();
   return true;
@@ -168,6 +208,13 @@ void ShutDown() {
   platform::remove_quit_signals();
   // Released here first, in this order, by the modules that create them: CDeviceManager,
   // CAndroidConnectManager, CDriverManager, CSqliteManager, CIconImagerCreator.
+  // The ADB runner's workers stop with it; nothing it posts is delivered after this.
+  singleton_ex<CAndroidConnectManager>::release();
+  trace("release CAndroidConnectManager");
+  // The store's Lua objects go first: they use the database and still reach the Lua state.
+  store::release_lua_objects();
+  singleton_ex<CSqliteManager>::release();
+  trace("release CSqliteManager");
   if (CMessageWindow* mw = singleton_ex<CMessageWindow>::instance()) mw->Destroy();
   singleton_ex<CMessageWindow>::release();
   trace("release CMessageWindow");

@@ -1,5 +1,4 @@
-// The native Lua classes and global objects, registered in a fixed order that the UI package
-// may depend on. Each entry is added here, in its place, by the module that implements it.
+// Shorthands for registering one native Lua class or global object with the engine.
 #include "luabind/registration.h"
 
 namespace luabind {
@@ -19,19 +18,6 @@ void RegisterGlobal(QVLRT_ENV env, const char* obj_name, const char* class_name,
 void RegisterClass(QVLRT_ENV env, const char* class_name, const QVLRT_METHOD* methods) {
   if (!env) return;
   QVLRT_RegisterClass(env, class_name, methods, 0, 0);
-}
-
-void RegisterLuaObjects(QVLRT_ENV env) {
-  if (!env) return;
-  // Order of the full list: the filesystem utilities, the HTTP classes and factories,
-  // "AppHelp.Object", "Device.Manager", "AndroidCon.Manager", "Driver.Manager",
-  // "Socket.Manager.Class", "GetFile.Manager.Class", "ClipBoardData.Manager",
-  // "DataReport.Manager", "DownloadManger.Manager", "IconManager.Manager", then:
-  RegisterWin32Shell(env);
-  // then "Tray.Manager", "HttpRequest.Manager", "SendFile.Manager.Class", "DeviceInfo.Class",
-  // "LuaDispatchFactory", "LuaDispatch.Class", "LuaAsyncSocketFactory",
-  // "AppTaocanManager.Manager", "AsyncProcess.Manager", "DirCopy.Manager.Class",
-  // "Qorvan.UIEngine.DragDropShell", "AsyncGetURLLocate.Manager".
 }
 
 }  // namespace luabind

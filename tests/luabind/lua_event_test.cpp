@@ -67,7 +67,7 @@ class LuaEvents : public ::testing::Test {
     QVLRT_ENV env = QVLRT_GetEnv(0);
     RegisterClass(env, kClass, kMethods);
     RegisterGlobal(env, "Test.Factory", "Test.Factory.Class", kFactoryMethods, factory);
-    RegisterLuaObjects(env);
+    RegisterWin32Shell(env);
   }
   lua_State* L() { return QVLRT_GetLuaState(QVLRT_GetRuntime(QVLRT_GetEnv(0), 0)); }
 

@@ -1,4 +1,4 @@
-// Registers the native Lua classes and global objects with the engine, in their fixed order.
+// Helpers with which each module registers its native Lua classes and global objects.
 #pragma once
 
 #include "qv_engine.h"
@@ -6,9 +6,6 @@
 #include <cstdint>
 
 namespace luabind {
-
-// Does nothing when env is null.
-void RegisterLuaObjects(QVLRT_ENV env);
 
 // Shorthands for one registration; both do nothing when env is null.
 void RegisterGlobal(QVLRT_ENV env, const char* obj_name, const char* class_name,

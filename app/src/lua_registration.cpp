@@ -1,0 +1,37 @@
+// The registration list. Only the start-up code knows every module, so the list lives here;
+// an object joins it, in its place, once its module implements it.
+#include "app/lua_registration.h"
+
+#include "android/lua_android_connect_manager.h"
+#include "device/lua_socket_manager.h"
+#include "luabind/registration.h"
+#include "store/lua_net_fs.h"
+#include "store/lua_objects.h"
+
+namespace app {
+
+void RegisterLuaObjects(QVLRT_ENV env) {
+  if (!env) return;
+  store::RegisterDirUtility(env);    // "qv.filesystem.dir_utility"
+  store::RegisterDiskUtility(env);   // "qv.filesystem.disk_utility"
+  store::RegisterFileUtility(env);   // "qv.filesystem.file_utility"
+  store::RegisterPathUtility(env);   // "qv.filesystem.path_utility", "qv.pathsystem.path_utility"
+  store::RegisterAsynHttp(env);      // "qv.win32.net.asyn_http" and its factory
+  store::RegisterAsynHttpFile(env);  // "qv.win32.net.asyn_http_file" and its factory
+  // "AppHelp.Object", "Device.Manager"
+  RegisterAndroidConnectManager(env);  // "AndroidCon.Manager"
+  // "Driver.Manager"
+  device::RegisterSocketManagerClass(env);  // "Socket.Manager.Class"
+  // "GetFile.Manager.Class", "ClipBoardData.Manager", "DataReport.Manager"
+  store::RegisterDownloadManager(env);  // "DownloadManger.Manager"
+  // "IconManager.Manager"
+  luabind::RegisterWin32Shell(env);  // "Win32Shell.Object"
+  // "Tray.Manager", "HttpRequest.Manager", "SendFile.Manager.Class", "DeviceInfo.Class",
+  // "LuaDispatchFactory", "LuaDispatch.Class"
+  device::RegisterAsyncSocketFactory(env);  // "LuaAsyncSocketFactory"
+  store::RegisterAppTaocanManager(env);     // "AppTaocanManager.Manager"
+  // "AsyncProcess.Manager", "DirCopy.Manager.Class", "Qorvan.UIEngine.DragDropShell",
+  // "AsyncGetURLLocate.Manager"
+}
+
+}  // namespace app

@@ -1,0 +1,68 @@
+-- "AppTaocanManager.Manager" in the real host: bundles live in "Download.db" of the profile
+-- folder, which start-up opened.
+local T = require("hosttest")
+local tc = _G["AppTaocanManager.Manager"]
+
+T.run("the database is in the profile folder", function()
+  local f = io.open(T.dir .. "../Profiles/Download.db", "rb")
+  T.check(f ~= nil, "Profiles/Download.db exists")
+  if f then f:close() end
+end)
+
+T.run("a bundle's life", function()
+  local name = "装机必备"
+  T.equal(tc:IsTaocanExist(name), false, "unknown bundle")
+  T.equal(tc:CreateTaocan(name, 2), true, "create")
+  T.equal(tc:CreateTaocan(name, 3), false, "create again")
+  T.equal(tc:AddToTaocan(name, "C:\\apps\\a.apk", 1, true), true, "add")
+  T.equal(tc:AddToTaocan(name, "C:\\apps\\a.apk", 1, true), false, "add the same path again")
+  T.equal(tc:AddToTaocan(name, "C:\\apps\\b.apk", 1, false), true, "add a second")
+  T.equal(tc:ModifyTaocanInfo(name, "C:\\apps\\none.apk", 4, true), true, "modify a missing path")
+  T.equal(tc:ModifyTaocanInfo(name, "C:\\apps\\b.apk", 4, true), true, "modify")
+  T.equal(tc:UpdateTaoAPKInfo(name, "C:\\apps\\a.apk", "com.a", "甲", "a.png"), true, "apk info")
+  local items = tc:GetTaocanInfo(name)
+  T.equal(#items, 2, "two items")
+  T.equal(items[1].filePath, "C:\\apps\\a.apk", "first path")
+  T.equal(items[1].packName .. items[1].label .. items[1].icon, "com.a甲a.png", "new info")
+  T.equal(items[1].select, true, "select is a boolean")
+  T.equal(items[2].mediaType, 4, "modified type")
+  T.equal(items[2].select, true, "modified select")
+  T.equal(tc:DeleteTaocanItem(name, "C:\\apps\\b.apk"), true, "delete item")
+  T.equal(#tc:GetTaocanInfo(name), 1, "one item left")
+  local all = tc:GetAllTaocan()
+  T.equal(#all, 1, "one bundle")
+  T.equal(all[1].taocan, name, "listed without prefix")
+  T.equal(all[1].type, 2, "its type")
+  T.equal(tc:DropTaocan(name), true, "drop")
+  T.equal(#tc:GetAllTaocan(), 0, "gone from the list")
+  T.equal(tc:DropTaocan(name), false, "drop again")
+  T.equal(#tc:GetTaocanInfo("nothing"), 0, "items of an unknown bundle")
+end)
+
+T.run("a name that reads like SQL is only a name", function()
+  local keep = "keep"
+  local evil = 'a"; drop table taocan_table; --'
+  T.equal(tc:CreateTaocan(keep, 1), true, "create keep")
+  T.equal(tc:AddToTaocan(keep, "k.apk", 1, true), true, "fill keep")
+  T.equal(tc:CreateTaocan(evil, 2), true, "create the odd name")
+  T.equal(tc:IsTaocanExist(evil), true, "it exists")
+  T.equal(tc:AddToTaocan(evil, "e.apk", 1, false), true, "fill it")
+  T.equal(#tc:GetTaocanInfo(evil), 1, "its item")
+  local all = tc:GetAllTaocan()
+  T.equal(#all, 2, "both listed")
+  T.equal(all[2].taocan, evil, "listed as given")
+  T.equal(tc:DropTaocan(evil), true, "drop it")
+  all = tc:GetAllTaocan()
+  T.equal(#all, 1, "the other bundle stays")
+  T.equal(all[1].taocan, keep, "it is keep")
+  T.equal(#tc:GetTaocanInfo(keep), 1, "keep's item stays")
+  T.equal(tc:DropTaocan(keep), true, "clean up")
+end)
+
+T.run("arguments", function()
+  T.equal(pcall(tc.IsTaocanExist, tc), false, "a missing name is an argument error")
+  T.equal(pcall(tc.GetAllTaocan), false, "no object is refused")
+  T.equal(tc:CreateTaocan(string.rep("n", 400), 1), false, "a name too long for its table")
+end)
+
+T.finish()
