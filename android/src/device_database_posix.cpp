@@ -13,6 +13,8 @@ constexpr std::streamoff kMaxContainerBytes = 64LL * 1024 * 1024;
 }  // namespace
 
 std::vector<std::uint8_t> LoadDeviceDatabaseContainer(const std::wstring& program_dir) {
+  // Only the program folder counts: no search of the current folder or the PATH.
+  if (program_dir.empty()) return {};
   std::string dir = qv::text::wide_to_utf8(program_dir);
   for (char& c : dir)
     if (c == '\\') c = '/';

@@ -7,6 +7,8 @@
 namespace tiv::android {
 
 std::vector<std::uint8_t> LoadDeviceDatabaseContainer(const std::wstring& program_dir) {
+  // Only the program folder counts: no search of the current folder or the PATH.
+  if (program_dir.empty()) return {};
   std::wstring path = program_dir;
   if (!path.empty() && path.back() != L'\\' && path.back() != L'/') path += L'\\';
   path += kAdbClientFileName;
