@@ -1,5 +1,5 @@
 # tiv_lua_host_test(<name> PACKAGE <dir> [HOST <target>] [TIMEOUT <seconds>] [ARGS ...]
-#                   [LABELS ...] [WILL_FAIL])
+#                   [FILES ...] [LABELS ...] [WILL_FAIL])
 #
 # Runs a host program (default: the real host, target tivorel) with a test package, the way the
 # program runs for a user: the host is copied into a fresh program folder under
@@ -9,14 +9,15 @@
 #
 # The test passes only when the host exits with 0 within the limit and the package's result file
 # holds a "PASS" line and no "FAIL" line. A package that raises, never quits, or crashes the host
-# fails. On failure the result file, the host's output and what the run added to "engine.log"
+# fails. FILES (paths, or $<TARGET_FILE:...> of programs the host runs) are copied into the
+# program folder beside the host. On failure the result file, the host's output and what the run added to "engine.log"
 # are shown.
 #
 # Host runs are serialised with every test that uses the single-instance block.
 set(TIVOREL_LUAHOST_DIR ${CMAKE_CURRENT_LIST_DIR}/luahost)
 
 function(tiv_lua_host_test name)
-  cmake_parse_arguments(T "WILL_FAIL" "PACKAGE;HOST;TIMEOUT" "ARGS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "WILL_FAIL" "PACKAGE;HOST;TIMEOUT" "ARGS;FILES;LABELS" ${ARGN})
   if(NOT T_PACKAGE)
     message(FATAL_ERROR "tiv_lua_host_test(${name}): PACKAGE is required")
   endif()
@@ -28,6 +29,7 @@ function(tiv_lua_host_test name)
     set(T_TIMEOUT 60)
   endif()
   string(REPLACE ";" "\\;" _args "${T_ARGS}")
+  string(REPLACE ";" "\\;" _files "${T_FILES}")
   add_test(NAME ${name}
     COMMAND ${CMAKE_COMMAND}
       -DHOST=$<TARGET_FILE:${T_HOST}>
@@ -37,6 +39,7 @@ function(tiv_lua_host_test name)
       -DEMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR}
       -DTIMEOUT=${T_TIMEOUT}
       -DARGS=${_args}
+      -DFILES=${_files}
       -P ${TIVOREL_LUAHOST_DIR}/run.cmake)
   math(EXPR _ctest_timeout "${T_TIMEOUT} + 60")
   set_tests_properties(${name} PROPERTIES

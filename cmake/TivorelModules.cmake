@@ -13,29 +13,26 @@ endfunction()
 # tiv_test(<name> SOURCES ... LIBS ... [LABELS ...] [RESOURCE_LOCK ...] [PROPERTIES ...]): a
 # GoogleTest binary registered with CTest. On Windows the tests run through the Wine emulator of
 # the toolchain file. RESOURCE_LOCK keeps tests that use the same machine-wide resource (for
-# example the host's single-instance block) from running at the same time; PROPERTIES are extra
+# example the host's single-instance block) from running at the same time. PROPERTIES are extra
 # test properties (for example FIXTURES_REQUIRED).
 function(tiv_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS;RESOURCE_LOCK;PROPERTIES" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE tivorel_options ${T_LIBS} tiv::gtest_main)
+  set(_props LABELS "${T_LABELS}" ENVIRONMENT "TIVOREL_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+  if(T_RESOURCE_LOCK)
+    list(APPEND _props RESOURCE_LOCK "${T_RESOURCE_LOCK}")
+  endif()
+  list(APPEND _props ${T_PROPERTIES})
   if(CMAKE_CROSSCOMPILING)
     # Under Wine a process start costs much more than a test: one CTest test per binary.
     add_test(NAME ${name} COMMAND ${name} --gtest_color=no)
-    set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}"
-      ENVIRONMENT "TIVOREL_SOURCE_DIR=${CMAKE_SOURCE_DIR}" ${T_PROPERTIES})
-    if(T_RESOURCE_LOCK)
-      set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "${T_RESOURCE_LOCK}")
-    endif()
+    set_tests_properties(${name} PROPERTIES ${_props})
   else()
-    set(_props LABELS "${T_LABELS}" ENVIRONMENT "TIVOREL_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
-    if(T_RESOURCE_LOCK)
-      list(APPEND _props RESOURCE_LOCK "${T_RESOURCE_LOCK}")
-    endif()
     gtest_discover_tests(${name}
       DISCOVERY_MODE PRE_TEST
       DISCOVERY_TIMEOUT 120
-      PROPERTIES ${_props} ${T_PROPERTIES})
+      PROPERTIES ${_props})
   endif()
 endfunction()
 

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the Linux program and runs it with the default UI package.
-# Ctrl-C ends it in order.
+# Installs what is missing, builds the host for Linux and runs it with the default UI package.
+#   scripts/run.sh [arguments for tivorel...]
+# The program runs until its UI package posts the quit message; Ctrl-C (or SIGTERM) posts it
+# too, so the program always shuts down in order.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"

@@ -167,10 +167,15 @@ bool StartUp(const HostHooks& h) {
     trace("forwarded");
     return false;
   }
+  // From here on this process serves: an interrupt must end it through the loop and shutdown.
+  platform::install_quit_signals();
   instance_block().open(kInstanceBlockName, false);
   if (!adb_block().open(kAdbBlockName, true)) adb_block().open(kAdbBlockName, false);
 
-  if (!platform::start_network()) return false;
+  if (!platform::start_network()) {
+    platform::remove_quit_signals();
+    return false;
+  }
 
   singleton_ex<CPathManager>::acquire();
   trace("create CPathManager");
@@ -189,7 +194,6 @@ bool StartUp(const HostHooks& h) {
   luabind::Modules().download_manager = &store::RegisterDownloadManager;
   luabind::Modules().app_taocan_manager = &store::RegisterAppTaocanManager;
 
-  platform::install_quit_signals();
   InitEngine();
   return true;
 }

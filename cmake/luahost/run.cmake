@@ -1,5 +1,5 @@
 # Runs one Lua host test; see TivorelLuaHostTest.cmake. Variables: HOST, PACKAGE, HELPER, WORK,
-# EMULATOR (empty for native runs), TIMEOUT, ARGS.
+# EMULATOR (empty for native runs), TIMEOUT, ARGS, FILES.
 cmake_minimum_required(VERSION 3.25)
 
 set(program ${WORK}/program)
@@ -9,7 +9,16 @@ get_filename_component(host_name ${HOST} NAME)
 file(COPY ${HOST} DESTINATION ${program})
 file(COPY ${PACKAGE}/ DESTINATION ${program}/xar)
 file(COPY ${HELPER} DESTINATION ${program}/xar)
+foreach(f IN LISTS FILES)
+  file(COPY ${f} DESTINATION ${program})
+endforeach()
 set(result ${program}/xar/hosttest.result)
+
+# Blocks of our own: a host running elsewhere on the machine (another test run, a user's
+# instance) must not be taken for the serving instance.
+string(RANDOM LENGTH 10 scope)
+get_filename_component(test_name ${WORK} NAME)
+set(ENV{TIVOREL_OBJECT_SCOPE} "${test_name}-${scope}")
 
 # Where the engine writes its errors: the system temporary directory + "Tivorel".
 if(EMULATOR)
@@ -35,6 +44,14 @@ execute_process(COMMAND ${EMULATOR} ${program}/${host_name} ${ARGS}
   RESULT_VARIABLE rc
   OUTPUT_VARIABLE out
   ERROR_VARIABLE err)
+
+# A host ended by the time limit leaves its named blocks behind on POSIX systems.
+if(NOT EMULATOR AND EXISTS /dev/shm)
+  file(GLOB leftovers "/dev/shm/*${test_name}-${scope}*")
+  if(leftovers)
+    file(REMOVE ${leftovers})
+  endif()
+endif()
 
 set(problems)
 if(NOT rc STREQUAL "0")

@@ -159,6 +159,8 @@ void asyn_http::on_received(const std::uint8_t* data, std::uint32_t size,
   if (!parser_) {
     response_ = std::make_unique<http_response>();
     parser_ = std::make_unique<http_response_parser>();
+    // Without this the length of the entity a HEAD answer describes would be waited for forever.
+    parser_->set_no_body(request_.method == "HEAD");
   }
   const std::int32_t r =
       parser_->parse(reinterpret_cast<const char*>(data), size, *response_, piece_);

@@ -3,6 +3,7 @@
 #include "qv/asyn_tcp_socket.h"
 
 #include "asyn_tcp_socket_os.h"
+#include "qv/critical_section.h"
 
 #include <map>
 #include <mutex>
@@ -14,7 +15,7 @@ using namespace detail;
 
 // Names looked up once stay valid for the life of the process.
 struct host_cache {
-  std::mutex lock;
+  qv::win32::multithread::critical_section lock;
   std::map<std::string, std::uint32_t> addresses;
 };
 
@@ -25,14 +26,14 @@ host_cache& cache() {
 
 std::uint32_t cached_address(const std::string& host) {
   auto& c = cache();
-  std::lock_guard<std::mutex> guard(c.lock);
+  std::lock_guard<qv::win32::multithread::critical_section> guard(c.lock);
   auto it = c.addresses.find(host);
   return it == c.addresses.end() ? kAddressNone : it->second;
 }
 
 void remember_address(const std::string& host, std::uint32_t address) {
   auto& c = cache();
-  std::lock_guard<std::mutex> guard(c.lock);
+  std::lock_guard<qv::win32::multithread::critical_section> guard(c.lock);
   c.addresses[host] = address;
 }
 

@@ -165,7 +165,7 @@ std::int32_t http_response_parser::parse_header(http_response& response) {
   if (!parse_fields(buffer_, eol + 2, end + 2, headers)) return kBadHeader;
 
   std::int64_t length = -1;
-  if (code == 204 || code == 205 || code == 304) {
+  if (no_body_ || code == 204 || code == 205 || code == 304) {
     length = 0;
   } else if (const std::string* cl = find_framing_header(headers, "Content-Length")) {
     if (!parse_decimal64(*cl, length)) return kBadHeader;

@@ -2,6 +2,7 @@
 
 #include "detail/shm_os.h"
 
+#include <cstdlib>
 #include <cstring>
 
 namespace qv::win32::multiprocess {
@@ -31,6 +32,18 @@ void share_memory::on_created(void* data, std::uint32_t size) {
   if (data) std::memset(data, 0, size);
 }
 
+std::string share_memory::scoped_name(const std::string& base) {
+  const char* scope = std::getenv("TIVOREL_OBJECT_SCOPE");
+  std::string prefix;
+  for (const char* p = scope; p && *p; ++p) {
+    const char c = *p;
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+        c == '_' || c == '.')
+      prefix.push_back(c);
+  }
+  return prefix.empty() ? base : prefix + "." + base;
+}
+
 std::string share_memory::mutex_name(const std::string& base) { return base + kMutexSuffix; }
 
 std::string share_memory::mapping_name(const std::string& base) { return base + kMappingSuffix; }
@@ -38,8 +51,8 @@ std::string share_memory::mapping_name(const std::string& base) { return base + 
 bool share_memory::open(const char* name, bool open_existing) {
   if (os_->has_mapping() || os_->has_mutex()) return false;
   if (!name || !*name) return false;
-  const std::string mutex = mutex_name(name);
-  const std::string mapping = mapping_name(name);
+  const std::string mutex = mutex_name(scoped_name(name));
+  const std::string mapping = mapping_name(scoped_name(name));
 
   if (open_existing) {
     if (!os_->open_mutex(mutex)) {

@@ -5,6 +5,7 @@
 #include "os.h"
 
 #include <algorithm>
+#include <cctype>
 #include <string>
 #include <vector>
 

@@ -220,6 +220,16 @@ TEST(HttpResponseParser, DataAfterTheEndIsAnError) {
   EXPECT_EQ(http_error::kNoData, http_response_parser().parse("", 0, response, piece));
 }
 
+TEST(HttpResponseParser, AnAnswerToHeadEndsWithItsHeaders) {
+  http_response_parser parser;
+  parser.set_no_body(true);
+  http_response response;
+  std::string piece;
+  const std::string text = "HTTP/1.1 200 OK\r\nContent-Length: 500\r\n\r\n";
+  EXPECT_EQ(0, parser.parse(text.data(), text.size(), response, piece));
+  EXPECT_EQ("500", response.headers.find("Content-Length"));
+}
+
 TEST(HttpResponseParser, SixtyFourBitLengths) {
   http_response_parser parser;
   http_response response;

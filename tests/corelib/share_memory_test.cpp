@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "qv/share_memory.h"
+#include "test_env.h"
 
 #include <atomic>
 #include <chrono>
@@ -139,4 +140,19 @@ TEST(ShareMemory, OpenWaitsForTheHolderOfTheLock) {
   EXPECT_TRUE(released.load());
   EXPECT_EQ(std::memcmp(other.data(), "done", 4), 0);
   holder.join();
+}
+
+TEST(ShareMemory, ScopeFromTheEnvironmentSeparatesBlocks) {
+  const auto name = block_name("Scope");
+  share_memory unscoped;
+  ASSERT_TRUE(unscoped.open(name.c_str(), false));
+  EXPECT_EQ(share_memory::scoped_name("X"), "X");
+  set_test_env("TIVOREL_OBJECT_SCOPE", "run/7 a");
+  EXPECT_EQ(share_memory::scoped_name("X"), "run7a.X");
+  share_memory scoped;
+  EXPECT_FALSE(scoped.open(name.c_str(), true));  // the unscoped block is not visible
+  counting_block created;
+  EXPECT_TRUE(created.open(name.c_str(), false));
+  EXPECT_EQ(created.created, 1);
+  set_test_env("TIVOREL_OBJECT_SCOPE", "");
 }

@@ -401,6 +401,24 @@ TEST(AsynHttp, SendsARequestRecordWithItsBody) {
             r.events[0].body);
 }
 
+TEST(AsynHttp, AHeadRequestEndsWithTheHeaders) {
+  const auto& s = servers::get();
+  write_file(s.www / "client_head.bin", pattern(4000, 8));
+  recorder r;
+  asyn_http http(&r);
+  http_request req;
+  req.method = "HEAD";
+  req.request_uri = "/client_head.bin";
+  req.headers.set("Host", "127.0.0.1:" + std::to_string(s.nginx_port));
+  ASSERT_TRUE(http.send_request(9, req));
+  loop_runner::run();
+  ASSERT_EQ(1u, r.events.size());
+  EXPECT_EQ(event::response, r.events[0].what);
+  EXPECT_EQ(200, r.events[0].code);
+  EXPECT_EQ("4000", r.events[0].copy.headers.find("Content-Length"));
+  EXPECT_EQ("", r.events[0].body);
+}
+
 TEST(AsynHttp, PassesSocketErrorsOn) {
   // Port 1 on the loopback: nobody listens there.
   recorder r;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -18,8 +19,8 @@ namespace http_test {
 
 namespace fs = std::filesystem;
 
-// The servers started by the CTest fixture (tests/support/http_fixture.py); the file lies in the
-// test's working folder.
+// The servers started by the CTest fixture (tests/support/http_fixture.py). Their description
+// is in the folder TIVOREL_HTTP_FIXTURE names, else in "http_fixture" of the working folder.
 struct servers {
   int nginx_port = 0;    // keep-alive on
   int nginx_port2 = 0;   // keep-alive off
@@ -41,7 +42,8 @@ struct servers {
  private:
   static servers load() {
     servers s;
-    std::ifstream in("http_fixture/fixture.env");
+    const char* dir = std::getenv("TIVOREL_HTTP_FIXTURE");
+    std::ifstream in(fs::path(dir && *dir ? dir : "http_fixture") / "fixture.env");
     std::map<std::string, std::string> kv;
     std::string line;
     while (std::getline(in, line)) {

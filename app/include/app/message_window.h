@@ -71,8 +71,9 @@ class CMessageWindow {
 
  private:
   struct TimerEntry {
-    void* target;
-    int kind;  // 1: TimerListener, 2: TimerFunction
+    int kind;  // 1: listener, 2: function
+    TimerListener* listener;
+    TimerFunction function;
     std::uintptr_t parameter;
   };
   struct ListenerEntry {

@@ -106,6 +106,9 @@ class http_response_parser {
   std::int32_t parse(const char* data, std::size_t size, http_response& response,
                      std::string& piece);
 
+  // The answer to a HEAD request carries no body, whatever its length headers say.
+  void set_no_body(bool v) { no_body_ = v; }
+
   bool header_done() const { return header_done_; }
   bool complete() const { return complete_; }
   bool chunked() const { return chunked_; }
@@ -124,6 +127,7 @@ class http_response_parser {
   bool header_done_ = false;
   bool complete_ = false;
   bool chunked_ = false;
+  bool no_body_ = false;
   std::int64_t content_length_ = -1;
   std::uint64_t body_received_ = 0;
   // Chunk decoder state.

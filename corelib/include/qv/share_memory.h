@@ -51,6 +51,13 @@ class share_memory {
   static std::string mutex_name(const std::string& base);
   static std::string mapping_name(const std::string& base);
 
+  // The base name open() really uses. Normally the name itself; when the environment variable
+  // TIVOREL_OBJECT_SCOPE is set (letters, digits, "-", "_", "." only; anything else is dropped),
+  // it is put in front, so that independent runs on one machine (test runs, side-by-side
+  // installations) each get their own blocks, the way Windows session namespaces separate them.
+  // Child processes inherit the scope with the environment.
+  static std::string scoped_name(const std::string& base);
+
  private:
   std::unique_ptr<detail::shm_os> os_;
 };

@@ -62,11 +62,11 @@ std::uint32_t CMessageWindow::StartTimer(TimerEntry entry) {
 }
 
 std::uint32_t CMessageWindow::SetObjectTimer(TimerListener* listener) {
-  return StartTimer({listener, 1, 0});
+  return StartTimer({1, listener, nullptr, 0});
 }
 
 std::uint32_t CMessageWindow::SetFunctionTimer(TimerFunction function, std::uintptr_t parameter) {
-  return StartTimer({reinterpret_cast<void*>(function), 2, parameter});
+  return StartTimer({2, nullptr, function, parameter});
 }
 
 void CMessageWindow::RemoveTimer(std::uint32_t id) {
@@ -87,10 +87,10 @@ qv::loop::lresult_t CMessageWindow::WindowProc(void* self, qv::loop::window_hand
     if (it == mw->timers_.end()) return 0;
     // Read before the call: the target may remove its own timer while it runs.
     const TimerEntry entry = it->second;
-    if (entry.kind == 1) {
-      static_cast<TimerListener*>(entry.target)->OnTimer(entry.parameter);
-    } else if (entry.kind == 2) {
-      reinterpret_cast<TimerFunction>(entry.target)(entry.parameter);
+    if (entry.kind == 1 && entry.listener) {
+      entry.listener->OnTimer(entry.parameter);
+    } else if (entry.kind == 2 && entry.function) {
+      entry.function(entry.parameter);
     }
     return 0;
   }

@@ -1,0 +1,366 @@
+#include "android/child_process.h"
+
+#include "android/command_line.h"
+#include "android/utf8.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+extern char** environ;
+
+namespace tiv::android {
+namespace {
+
+// Closes a descriptor when it goes out of scope.
+struct fd_holder {
+  int fd = -1;
+  fd_holder() = default;
+  explicit fd_holder(int f) : fd(f) {}
+  fd_holder(const fd_holder&) = delete;
+  fd_holder& operator=(const fd_holder&) = delete;
+  ~fd_holder() { reset(); }
+  void reset(int f = -1) {
+    if (fd >= 0) ::close(fd);
+    fd = f;
+  }
+};
+
+bool is_executable_file(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
+}
+
+bool ends_with_exe(const std::string& name) {
+  if (name.size() < 4) return false;
+  std::string tail = name.substr(name.size() - 4);
+  for (char& c : tail) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return tail == ".exe";
+}
+
+// The name as given, then without a trailing ".exe".
+std::vector<std::string> name_forms(const std::string& name) {
+  std::vector<std::string> forms{name};
+  if (ends_with_exe(name) && name.size() > 4) forms.push_back(name.substr(0, name.size() - 4));
+  return forms;
+}
+
+std::string find_program(std::string name) {
+  if (name.empty()) return {};
+  for (char& c : name) {
+    if (c == '\\') c = '/';
+  }
+  if (name.find('/') != std::string::npos) {
+    for (const auto& form : name_forms(name)) {
+      if (is_executable_file(form)) return form;
+    }
+    return {};
+  }
+  std::vector<std::string> dirs{to_utf8(executable_directory())};
+  if (const char* path = std::getenv("PATH")) {
+    std::string list(path);
+    std::size_t start = 0;
+    while (start <= list.size()) {
+      std::size_t end = list.find(':', start);
+      if (end == std::string::npos) end = list.size();
+      std::string dir = list.substr(start, end - start);
+      if (dir.empty()) dir = ".";
+      if (dir.back() != '/') dir.push_back('/');
+      dirs.push_back(dir);
+      start = end + 1;
+    }
+  }
+  for (const auto& dir : dirs) {
+    for (const auto& form : name_forms(name)) {
+      if (is_executable_file(dir + form)) return dir + form;
+    }
+  }
+  return {};
+}
+
+std::vector<std::string> build_environment(const process_options& options) {
+  std::vector<std::string> env;
+  for (char** e = environ; e && *e; ++e) env.emplace_back(*e);
+  for (const auto& [wname, wvalue] : options.environment) {
+    const std::string name = to_utf8(wname);
+    const std::string entry = name + "=" + to_utf8(wvalue);
+    bool replaced = false;
+    for (auto& existing : env) {
+      if (existing.size() > name.size() && existing.compare(0, name.size(), name) == 0 &&
+          existing[name.size()] == '=') {
+        existing = entry;
+        replaced = true;
+      }
+    }
+    if (!replaced) env.push_back(entry);
+  }
+  return env;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& strings) {
+  std::vector<char*> out;
+  for (auto& s : strings) out.push_back(s.data());
+  out.push_back(nullptr);
+  return out;
+}
+
+int open_pidfd(pid_t pid) {
+#ifdef SYS_pidfd_open
+  const long fd = ::syscall(SYS_pidfd_open, pid, 0);
+  if (fd >= 0) {
+    ::fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
+    return static_cast<int>(fd);
+  }
+#endif
+  (void)pid;
+  return -1;
+}
+
+int poll_one(int fd, short events, int timeout_ms) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    pollfd p{fd, events, 0};
+    const int r = ::poll(&p, 1, timeout_ms);
+    if (r >= 0 || errno != EINTR) return r;
+    if (timeout_ms >= 0) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      timeout_ms = left.count() > 0 ? static_cast<int>(left.count()) : 0;
+    }
+  }
+}
+
+}  // namespace
+
+// A terminated child first gets SIGTERM, so that it can leave a lock it shares with other
+// processes (the output block's semaphore outlives a process killed while holding it); one
+// that is still there after the grace time gets SIGKILL from the next wait().
+constexpr auto kTerminateGrace = std::chrono::milliseconds(300);
+// Waits look this often whether a terminated child needs the hard signal.
+constexpr int kWaitSliceMs = 100;
+
+struct child_process::impl {
+  pid_t pid = -1;
+  bool own_group = false;
+  fd_holder pidfd;
+  fd_holder output;
+  std::mutex m;         // guards the fields below against terminate() on another thread
+  bool reaped = false;  // once reaped, the pid may belong to another process
+  int status = 0;
+  bool terminating = false;
+  std::chrono::steady_clock::time_point terminated_at;
+
+  pid_t target() const { return own_group ? -pid : pid; }
+
+  // Caller holds m.
+  void escalate_locked() {
+    if (terminating && !reaped &&
+        std::chrono::steady_clock::now() - terminated_at >= kTerminateGrace) {
+      ::kill(target(), SIGKILL);
+    }
+  }
+
+  // Reaps the child when it has ended; blocking when asked. Caller holds m.
+  bool reap_locked(bool block) {
+    if (reaped) return true;
+    for (;;) {
+      const pid_t r = ::waitpid(pid, &status, block ? 0 : WNOHANG);
+      if (r == pid) {
+        reaped = true;
+        return true;
+      }
+      if (r == 0) return false;
+      if (errno == EINTR) continue;
+      // Someone else reaped it (ECHILD): it has ended all the same.
+      reaped = true;
+      status = 0;
+      return true;
+    }
+  }
+};
+
+child_process::child_process(std::unique_ptr<impl> p) : impl_(std::move(p)) {}
+
+child_process::~child_process() = default;
+
+std::unique_ptr<child_process> child_process::start(const std::wstring& command_line,
+                                                    const process_options& options,
+                                                    std::wstring* error) {
+  auto fail = [error](const std::wstring& why) -> std::unique_ptr<child_process> {
+    if (error) *error = why;
+    return nullptr;
+  };
+  const std::vector<std::wstring> wargs = split_command_line(command_line);
+  if (wargs.empty()) return fail(L"empty command line");
+  const std::string program = find_program(to_utf8(wargs[0]));
+  if (program.empty()) return fail(L"program not found: " + wargs[0]);
+
+  std::vector<std::string> args;
+  for (const auto& a : wargs) args.push_back(to_utf8(a));
+  args[0] = program;
+  std::vector<char*> argv = pointers(args);
+  std::vector<std::string> env = build_environment(options);
+  std::vector<char*> envp = pointers(env);
+
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+  if (options.own_group) {
+    flags |= POSIX_SPAWN_SETPGROUP;
+    posix_spawnattr_setpgroup(&attr, 0);
+  }
+  posix_spawnattr_setflags(&attr, flags);
+  sigset_t none, defaults;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attr, &none);
+  // A host that ignores SIGPIPE for its sockets must not hand that on.
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attr, &defaults);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  fd_holder read_end, write_end;
+  if (options.capture_output) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+      posix_spawn_file_actions_destroy(&actions);
+      posix_spawnattr_destroy(&attr);
+      return fail(L"pipe failed");
+    }
+    read_end.reset(fds[0]);
+    write_end.reset(fds[1]);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, write_end.fd, 1);
+    posix_spawn_file_actions_adddup2(&actions, write_end.fd, 2);
+  }
+
+  pid_t pid = -1;
+  const int rc = ::posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attr);
+  if (rc != 0) return fail(L"cannot start " + wargs[0] + L": " + from_utf8(std::strerror(rc)));
+
+  auto p = std::make_unique<impl>();
+  p->pid = pid;
+  p->own_group = options.own_group;
+  p->pidfd.reset(open_pidfd(pid));
+  if (options.capture_output) {
+    write_end.reset();  // only the child writes; the end of output needs every writer gone
+    ::fcntl(read_end.fd, F_SETFL, ::fcntl(read_end.fd, F_GETFL) | O_NONBLOCK);
+    p->output.reset(read_end.fd);
+    read_end.fd = -1;
+  }
+  return std::unique_ptr<child_process>(new child_process(std::move(p)));
+}
+
+bool child_process::wait(int timeout_ms) {
+  impl& p = *impl_;
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
+  for (;;) {
+    int slice = kWaitSliceMs;
+    if (timeout_ms >= 0) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            deadline - std::chrono::steady_clock::now())
+                            .count();
+      slice = static_cast<int>(std::max<long long>(0, std::min<long long>(left, slice)));
+    }
+    // The wait itself runs without the mutex so that terminate() can get through meanwhile.
+    if (p.pidfd.fd >= 0) {
+      const int r = poll_one(p.pidfd.fd, POLLIN, slice);
+      if (r > 0) {  // readable once the process has ended
+        std::lock_guard<std::mutex> g(p.m);
+        return p.reap_locked(true);
+      }
+      if (r < 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));  // look again below
+    } else {
+      // Without process descriptors: look every few milliseconds.
+      const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(slice);
+      for (;;) {
+        {
+          std::lock_guard<std::mutex> g(p.m);
+          if (p.reap_locked(false)) return true;
+        }
+        if (std::chrono::steady_clock::now() >= until) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      }
+    }
+    {
+      std::lock_guard<std::mutex> g(p.m);
+      if (p.reap_locked(false)) return true;
+      p.escalate_locked();
+    }
+    if (timeout_ms >= 0 && std::chrono::steady_clock::now() >= deadline) return false;
+  }
+}
+
+void child_process::terminate() {
+  impl& p = *impl_;
+  std::lock_guard<std::mutex> g(p.m);
+  if (p.reaped) return;
+  if (p.terminating) {
+    p.escalate_locked();
+    return;
+  }
+  p.terminating = true;
+  p.terminated_at = std::chrono::steady_clock::now();
+  ::kill(p.target(), SIGTERM);
+}
+
+int child_process::exit_code() const {
+  impl& p = *impl_;
+  std::lock_guard<std::mutex> g(p.m);
+  if (!p.reaped || !WIFEXITED(p.status)) return -1;
+  return WEXITSTATUS(p.status);
+}
+
+bool child_process::read_output(std::string& out, int wait_ms) {
+  impl& p = *impl_;
+  if (p.output.fd < 0) return false;
+  char buf[16384];
+  bool waited = false;
+  for (;;) {
+    const ssize_t n = ::read(p.output.fd, buf, sizeof buf);
+    if (n > 0) {
+      out.append(buf, static_cast<std::size_t>(n));
+      if (static_cast<std::size_t>(n) < sizeof buf) return true;
+      continue;
+    }
+    if (n == 0) {
+      p.output.reset();
+      return false;
+    }
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) {
+      p.output.reset();
+      return false;
+    }
+    if (waited || wait_ms == 0) return true;
+    poll_one(p.output.fd, POLLIN, wait_ms);
+    waited = true;
+  }
+}
+
+std::wstring executable_directory() {
+  std::string buf(4096, '\0');
+  const ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size() - 1);
+  if (n <= 0) return L"./";
+  buf.resize(static_cast<std::size_t>(n));
+  const std::size_t slash = buf.rfind('/');
+  return from_utf8(slash == std::string::npos ? std::string("./") : buf.substr(0, slash + 1));
+}
+
+}  // namespace tiv::android

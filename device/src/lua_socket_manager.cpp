@@ -1,0 +1,211 @@
+#include "device/lua_socket_manager.h"
+
+#include "luabind/lua_event.h"
+#include "luabind/registration.h"
+#include "qv/text.h"
+
+extern "C" {
+#include <lauxlib.h>
+}
+
+#include <cmath>
+#include <memory>
+
+namespace device {
+namespace {
+
+void push_value(lua_State* L, const agent_value& v) {
+  switch (v.type) {
+    case agent_value::kind::integer:
+      // As a Lua number: exact for every 32-bit value, where a 32-bit lua_Integer would wrap.
+      lua_pushnumber(L, static_cast<lua_Number>(v.integer));
+      break;
+    case agent_value::kind::number:
+      lua_pushnumber(L, static_cast<lua_Number>(v.number));
+      break;
+    case agent_value::kind::string:
+      lua_pushlstring(L, v.text.data(), v.text.size());
+      break;
+    case agent_value::kind::array: {
+      lua_createtable(L, static_cast<int>(v.items.size()), 0);
+      int index = 1;
+      for (const auto& item : v.items) {
+        push_value(L, item);
+        lua_rawseti(L, -2, index++);
+      }
+      break;
+    }
+    case agent_value::kind::record:
+      lua_createtable(L, 0, static_cast<int>(v.fields.size()));
+      for (const auto& f : v.fields) {
+        lua_pushlstring(L, f.key.data(), f.key.size());
+        push_value(L, f.value);
+        lua_rawset(L, -3);
+      }
+      break;
+  }
+}
+
+// A callback that calls the held Lua function with the decoded arguments. The reference is
+// released when the last copy goes (the request's release, or the end of a running call).
+agent_callback lua_callback(lua_State* L, int index) {
+  auto held = std::make_shared<luabind::CLuaEvent>();
+  if (!held->Hold(L, index)) return nullptr;
+  return [held](const agent_values& args) {
+    lua_State* S = held->state();
+    const int top = lua_gettop(S);
+    if (!lua_checkstack(S, static_cast<int>(args.size()) + 4)) return;
+    lua_rawgeti(S, LUA_REGISTRYINDEX, held->ref());
+    const int n = PushAgentValues(S, args);
+    QVLRT_LuaCall(S, n, 0, "CLuaEvent::Call");
+    lua_settop(S, top);
+  };
+}
+
+// A Lua number as a 64-bit integer, truncated; 0 for NaN, infinities and values beyond the range.
+std::int64_t to_int64(lua_Number n) {
+  if (!(n >= -9223372036854775808.0 && n < 9223372036854775808.0)) return 0;
+  return static_cast<std::int64_t>(n);
+}
+
+CLuaSocketMessageManager* check(lua_State* L) {
+  return luabind::CheckObject<CLuaSocketMessageManager>(L, kSocketManagerClass);
+}
+
+int Init(lua_State* L) {
+  CLuaSocketMessageManager* m = check(L);
+  if (m) m->init(lua_callback(L, 2));
+  return 0;
+}
+
+int Connect(lua_State* L) {
+  CLuaSocketMessageManager* m = check(L);
+  if (m) m->connect();
+  return 0;
+}
+
+int SendSocketMessage(lua_State* L) {
+  CLuaSocketMessageManager* m = check(L);
+  if (!m) return 0;
+  const int top = lua_gettop(L);
+  const std::int64_t code = to_int64(lua_tonumber(L, 2));
+  // Everything between the code and the last argument travels; the last one is the callback.
+  std::vector<request_argument> args;
+  for (int i = 3; i < top; ++i) {
+    switch (lua_type(L, i)) {
+      case LUA_TBOOLEAN:
+        args.push_back(request_argument::make_boolean(lua_toboolean(L, i) != 0));
+        break;
+      case LUA_TNUMBER:
+        args.push_back(request_argument::make_number(lua_tonumber(L, i)));
+        break;
+      case LUA_TSTRING: {
+        std::size_t len = 0;
+        const char* s = lua_tolstring(L, i, &len);
+        args.push_back(request_argument::make_string(std::string(s, len)));
+        break;
+      }
+      default:
+        args.push_back(request_argument::make_other());
+        break;
+    }
+  }
+  agent_callback callback = top >= 3 ? lua_callback(L, top) : nullptr;
+  const std::uint32_t id = m->send_message(code, args, std::move(callback));
+  lua_pushnumber(L, id);
+  return 1;
+}
+
+int CancleTask(lua_State* L) {
+  CLuaSocketMessageManager* m = check(L);
+  if (!m) return 0;
+  const lua_Number n = lua_tonumber(L, 2);
+  if (n >= 1 && n < 4294967296.0) m->cancel(static_cast<std::uint32_t>(n));
+  return 0;
+}
+
+int CancleAllTask(lua_State* L) {
+  CLuaSocketMessageManager* m = check(L);
+  if (m) m->cancel_all();
+  return 0;
+}
+
+int GetForwardPort(lua_State* L) {
+  CLuaSocketMessageManager* m = check(L);
+  if (!m) return 0;
+  lua_pushnumber(L, m->forward_port(to_int64(lua_tonumber(L, 2))));
+  return 1;
+}
+
+int UnInit(lua_State* L) {
+  CLuaSocketMessageManager* m = check(L);
+  if (m) m->uninit();
+  return 0;
+}
+
+int Gc(lua_State* L) {
+  auto** block = static_cast<CLuaSocketMessageManager**>(luaL_checkudata(L, 1, kSocketManagerClass));
+  if (block && *block) {
+    // Owned by this userdata: QVLRT_PushQVObject stores the raw pointer, freed here once.
+    std::unique_ptr<CLuaSocketMessageManager> doomed(*block);
+    *block = nullptr;
+  }
+  return 0;
+}
+
+const QVLRT_METHOD kManagerMethods[] = {
+    {"Init", Init, 0},
+    {"Connect", Connect, 0},
+    {"SendSocketMessage", SendSocketMessage, 0},
+    {"CancleTask", CancleTask, 0},
+    {"CancleAllTask", CancleAllTask, 0},
+    {"GetForwardPort", GetForwardPort, 0},
+    {"UnInit", UnInit, 0},
+    {"__gc", Gc, 0},
+    {nullptr, nullptr, 0},
+};
+
+struct CLuaAsyncSocketFactory {};
+
+int CreateAsyncSocket(lua_State* L) {
+  if (!luabind::CheckObject<CLuaAsyncSocketFactory>(L, kSocketFactoryClass)) return 0;
+  if (lua_type(L, 2) != LUA_TSTRING) return 0;
+  std::size_t len = 0;
+  const char* id = lua_tolstring(L, 2, &len);
+  // Kept as the wide device identifier would give it back: malformed UTF-8 becomes U+FFFD.
+  CLuaSocketMessageManager::Push(L, qv::text::wide_to_utf8(qv::text::utf8_to_wide(id, len)));
+  return 1;
+}
+
+const QVLRT_METHOD kFactoryMethods[] = {
+    {"CreateAsyncSocket", CreateAsyncSocket, 0},
+    {nullptr, nullptr, 0},
+};
+
+void* FactoryInstance(std::uintptr_t) {
+  static CLuaAsyncSocketFactory factory;
+  return &factory;
+}
+
+}  // namespace
+
+int PushAgentValues(lua_State* L, const agent_values& args) {
+  for (const auto& a : args) push_value(L, a);
+  return static_cast<int>(args.size());
+}
+
+CLuaSocketMessageManager::CLuaSocketMessageManager(std::string device_id, port_table ports)
+    : socket_message_manager(std::move(device_id), ports) {}
+
+void CLuaSocketMessageManager::Push(lua_State* L, std::string device_id, port_table ports) {
+  auto object = std::make_unique<CLuaSocketMessageManager>(std::move(device_id), ports);
+  QVLRT_PushQVObject(L, kSocketManagerClass, object.release());  // Lua owns it; __gc frees it
+}
+
+void RegisterSocketManagerClass(QVLRT_ENV env) { luabind::RegisterClass(env, kSocketManagerClass, kManagerMethods); }
+
+void RegisterAsyncSocketFactory(QVLRT_ENV env) {
+  luabind::RegisterGlobal(env, kSocketFactoryObject, kSocketFactoryClass, kFactoryMethods, FactoryInstance);
+}
+
+}  // namespace device

@@ -1,0 +1,48 @@
+// What the filesystem utility objects need from the system: one implementation per target
+// (fs_utility_os_win32.cpp, fs_utility_os_posix.cpp). Paths may use "\" or "/" on every target;
+// folders handed back use the program's path text ("\" separators, see to_path_text).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace store::fs_os {
+
+struct entry {
+  std::wstring name;
+  bool is_dir = false;   // a real folder (never a link to one)
+  bool is_link = false;  // a symbolic link or junction: removed as a link, never followed
+};
+
+// The entries of a folder without "." and ".."; false when it cannot be listed.
+bool list_dir(const std::wstring& dir, std::vector<entry>& out);
+bool is_dir(const std::wstring& path);
+bool exists(const std::wstring& path);
+// Size in bytes of an existing entry that is not a folder; -1 otherwise.
+std::int64_t file_size(const std::wstring& path);
+bool make_dir(const std::wstring& path);  // false when it already exists
+bool remove_dir(const std::wstring& path);
+bool remove_link(const std::wstring& path, bool is_dir);
+bool remove_file(const std::wstring& path);
+// Clears what would stop the entry from being deleted (the read-only attribute or mode).
+void make_deletable(const std::wstring& path, bool is_dir);
+
+std::wstring current_dir();
+bool set_current_dir(const std::wstring& path);
+std::wstring exe_path();
+std::wstring module_path();
+// The system folders, without a trailing separator; empty when unknown.
+std::wstring common_appdata_dir();
+std::wstring appdata_dir();
+std::wstring temp_dir();
+
+bool partition_space(const std::wstring& root, std::uint64_t& total, std::uint64_t& available);
+std::wstring partition_format(const std::wstring& root);
+
+void set_last_error(std::uint32_t code);
+
+// The program's path text for a system path.
+std::wstring to_path_text(const std::wstring& native);
+
+}  // namespace store::fs_os

@@ -1,0 +1,399 @@
+// "qv.win32.net.asyn_http" and "qv.win32.net.asyn_http_file" for Lua, and their factories.
+#include "store/lua_net_fs.h"
+
+#include "lua_net_support.h"
+#include "luabind/lua_event.h"
+#include "luabind/registration.h"
+#include "qv/asyn_http_file.h"
+#include "qv/text.h"
+
+#include <cstdio>
+#include <memory>
+
+namespace store {
+namespace {
+
+using namespace qv::win32::net;
+using lua_net::int32_arg;
+using lua_net::listener_slot;
+using lua_net::string_arg;
+
+constexpr const char* kHttpClass = "qv.win32.net.asyn_http";
+constexpr const char* kHttpFactory = "qv.win32.net.asyn_http.factory";
+constexpr const char* kHttpFactoryClass = "qv.win32.net.asyn_http.factory.class";
+constexpr const char* kFileClass = "qv.win32.net.asyn_http_file";
+constexpr const char* kFileFactory = "qv.win32.net.asyn_http_file.factory";
+constexpr const char* kFileFactoryClass = "qv.win32.net.asyn_http_file.factory.class";
+
+constexpr const char* kOnResponse = "on_asyn_http_response";
+constexpr const char* kOnError = "on_asyn_http_error";
+constexpr const char* kOnFileReady = "on_asyn_http_file_ready";
+constexpr const char* kOnFileError = "on_asyn_http_file_error";
+
+// ---- tables from Lua ----
+
+std::string number_text(lua_Number n) {
+  char buf[64];
+  if (std::floor(n) == n && std::fabs(n) < 9.2e18)
+    std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(n));
+  else
+    std::snprintf(buf, sizeof buf, "%.14g", n);
+  return buf;
+}
+
+std::string bytes_at(lua_State* L, int index) {
+  std::size_t n = 0;
+  const char* s = lua_tolstring(L, index, &n);  // only called on strings: no conversion
+  return std::string(s, n);
+}
+
+// {name = value}: names are strings, values strings or numbers; each pair goes through the
+// header list's set rule (an empty value removes the header).
+bool read_headers(lua_State* L, int index, http_header_list& out) {
+  if (lua_type(L, index) != LUA_TTABLE) return false;
+  if (index < 0) index = lua_gettop(L) + index + 1;
+  lua_pushnil(L);
+  while (lua_next(L, index) != 0) {
+    const int vt = lua_type(L, -1);
+    if (lua_type(L, -2) != LUA_TSTRING || (vt != LUA_TSTRING && vt != LUA_TNUMBER)) {
+      lua_pop(L, 2);
+      return false;
+    }
+    out.set(bytes_at(L, -2), vt == LUA_TSTRING ? bytes_at(L, -1) : number_text(lua_tonumber(L, -1)));
+    lua_pop(L, 1);
+  }
+  return true;
+}
+
+bool read_request_line(lua_State* L, int index, http_request& out) {
+  if (lua_type(L, index) != LUA_TTABLE) return false;
+  lua_pushnil(L);
+  while (lua_next(L, index) != 0) {
+    if (lua_type(L, -2) != LUA_TSTRING || lua_type(L, -1) != LUA_TSTRING) {
+      lua_pop(L, 2);
+      return false;
+    }
+    const std::string key = bytes_at(L, -2);
+    std::string* field = key == "Method"         ? &out.method
+                         : key == "Request-URI"  ? &out.request_uri
+                         : key == "HTTP-Version" ? &out.http_version
+                                                 : nullptr;
+    if (!field) {
+      lua_pop(L, 2);
+      return false;
+    }
+    *field = bytes_at(L, -1);
+    lua_pop(L, 1);
+  }
+  return true;
+}
+
+// {["Request-Line"] = {...}, Headers = {...}, Body = "..."}.
+bool read_request(lua_State* L, int index, http_request& out) {
+  if (lua_type(L, index) != LUA_TTABLE) return false;
+  lua_pushnil(L);
+  while (lua_next(L, index) != 0) {
+    bool ok = lua_type(L, -2) == LUA_TSTRING;
+    if (ok) {
+      const std::string key = bytes_at(L, -2);
+      const int value = lua_gettop(L);
+      if (key == "Request-Line")
+        ok = read_request_line(L, value, out);
+      else if (key == "Headers")
+        ok = read_headers(L, value, out.headers);
+      else if (lua_type(L, -1) == LUA_TSTRING)
+        out.body = bytes_at(L, -1);
+      else
+        ok = false;
+    }
+    if (!ok) {
+      lua_pop(L, 2);
+      return false;
+    }
+    lua_pop(L, 1);
+  }
+  return true;
+}
+
+// ---- tables to Lua ----
+
+void set_string(lua_State* L, const char* key, const std::string& value) {
+  lua_pushstring(L, key);
+  lua_pushlstring(L, value.data(), value.size());
+  lua_settable(L, -3);
+}
+
+void push_response(lua_State* L, const http_response& r) {
+  lua_createtable(L, 0, 0);
+  lua_pushstring(L, "Status-Line");
+  lua_createtable(L, 0, 0);
+  set_string(L, "HTTP-Version", r.http_version);
+  lua_pushstring(L, "Status-Code");
+  lua_pushinteger(L, r.status_code);
+  lua_settable(L, -3);
+  set_string(L, "Reason-Phrase", r.reason_phrase);
+  lua_settable(L, -3);
+  lua_pushstring(L, "Headers");
+  lua_createtable(L, 0, 0);
+  for (const auto& p : r.headers) set_string(L, p.first.c_str(), p.second);  // the last one wins
+  lua_settable(L, -3);
+  set_string(L, "Body", r.body);
+}
+
+// ---- the objects ----
+
+class lua_asyn_http : public asyn_http_event {
+ public:
+  lua_asyn_http() : http(this) {}
+  ~lua_asyn_http() override { http.close(); }
+
+  listener_slot* slot(const std::string& name) {
+    if (name == kOnResponse) return &on_response_;
+    if (name == kOnError) return &on_error_;
+    return nullptr;
+  }
+
+  asyn_http http;
+
+ private:
+  void on_response(std::int32_t id, const http_response& r) override {
+    on_response_.fire([&](lua_State* L) {
+      lua_pushinteger(L, id);
+      push_response(L, r);
+      return 2;
+    });
+  }
+  void on_error(std::int32_t id, std::int32_t code) override {
+    on_error_.fire([&](lua_State* L) {
+      lua_pushinteger(L, id);
+      lua_pushinteger(L, code);
+      return 2;
+    });
+  }
+
+  listener_slot on_response_;
+  listener_slot on_error_;
+};
+
+class lua_asyn_http_file : public asyn_http_file_event {
+ public:
+  lua_asyn_http_file() : file(this) {}
+  ~lua_asyn_http_file() override { file.close(); }
+
+  listener_slot* slot(const std::string& name) {
+    if (name == kOnFileReady) return &on_ready_;
+    if (name == kOnFileError) return &on_error_;
+    return nullptr;
+  }
+
+  asyn_http_file file;
+
+ private:
+  void on_file_ready(std::int32_t id, const std::string& url, std::uint64_t,
+                     const std::wstring& path, std::int32_t code) override {
+    const std::string path_text = qv::text::wide_to_utf8(path);
+    on_ready_.fire([&](lua_State* L) {
+      lua_pushinteger(L, id);
+      lua_pushlstring(L, url.data(), url.size());
+      lua_pushlstring(L, path_text.data(), path_text.size());
+      lua_pushinteger(L, code);
+      return 4;
+    });
+  }
+  void on_file_error(std::int32_t id, const std::string& url, std::int32_t code) override {
+    on_error_.fire([&](lua_State* L) {
+      lua_pushinteger(L, id);
+      lua_pushlstring(L, url.data(), url.size());
+      lua_pushinteger(L, code);
+      return 3;
+    });
+  }
+  void on_file_progress(std::int32_t, std::uint64_t, std::uint64_t, std::uint64_t) override {}
+
+  listener_slot on_ready_;
+  listener_slot on_error_;
+};
+
+// ---- methods shared by both classes ----
+
+template <typename T>
+int attach_event(lua_State* L, const char* class_name) {
+  T* self = luabind::CheckObject<T>(L, class_name);
+  if (!self) return 0;
+  listener_slot* slot = lua_type(L, 2) == LUA_TSTRING ? self->slot(string_arg(L, 2)) : nullptr;
+  if (!slot || lua_type(L, 3) != LUA_TFUNCTION) {
+    lua_pushboolean(L, 0);
+    return 1;
+  }
+  slot->hold(L, 3);
+  lua_pushboolean(L, 1);
+  return 1;
+}
+
+template <typename T>
+int detach_event(lua_State* L, const char* class_name) {
+  T* self = luabind::CheckObject<T>(L, class_name);
+  if (!self) return 0;
+  listener_slot* slot = lua_type(L, 2) == LUA_TSTRING ? self->slot(string_arg(L, 2)) : nullptr;
+  lua_pushboolean(L, slot != nullptr && slot->release());
+  return 1;
+}
+
+// The object belongs to Lua: its userdata block holds the only pointer to it, so the raw
+// delete here is the end of its life; the block is cleared so later calls find nothing.
+template <typename T>
+int collect(lua_State* L, const char* class_name) {
+  auto** block = static_cast<T**>(luaL_checkudata(L, 1, class_name));
+  if (block && *block) {
+    T* object = *block;
+    *block = nullptr;
+    delete object;
+  }
+  return 0;
+}
+
+// ---- "qv.win32.net.asyn_http" ----
+
+int http_request_method(lua_State* L) {
+  auto* self = luabind::CheckObject<lua_asyn_http>(L, kHttpClass);
+  if (!self) return 0;
+  const int n = lua_gettop(L);
+  const std::int32_t id = int32_arg(L, 2);
+  if (n == 3 && lua_type(L, 3) == LUA_TSTRING) {
+    lua_pushboolean(L, self->http.request(id, string_arg(L, 3)));
+    return 1;
+  }
+  if (n == 3 && lua_type(L, 3) == LUA_TTABLE) {
+    http_request r;
+    if (!read_request(L, 3, r)) {
+      lua_pushnil(L);
+      return 1;
+    }
+    lua_pushboolean(L, self->http.send_request(id, r));
+    return 1;
+  }
+  if (n > 3) {
+    http_header_list headers;
+    if (!read_headers(L, 4, headers)) {
+      lua_pushnil(L);
+      return 1;
+    }
+    lua_pushboolean(L, self->http.request(id, string_arg(L, 3), headers));
+    return 1;
+  }
+  lua_pushnil(L);
+  return 1;
+}
+
+int http_is_requesting(lua_State* L) {
+  auto* self = luabind::CheckObject<lua_asyn_http>(L, kHttpClass);
+  if (!self) return 0;
+  lua_pushboolean(L, self->http.is_requesting());
+  return 1;
+}
+
+int http_close(lua_State* L) {
+  auto* self = luabind::CheckObject<lua_asyn_http>(L, kHttpClass);
+  if (self) self->http.close();
+  return 0;
+}
+
+int http_attach(lua_State* L) { return attach_event<lua_asyn_http>(L, kHttpClass); }
+int http_detach(lua_State* L) { return detach_event<lua_asyn_http>(L, kHttpClass); }
+int http_gc(lua_State* L) { return collect<lua_asyn_http>(L, kHttpClass); }
+
+const QVLRT_METHOD kHttpMethods[] = {
+    {"request", http_request_method, 0}, {"is_requesting", http_is_requesting, 0},
+    {"close", http_close, 0},            {"attach_event", http_attach, 0},
+    {"detach_event", http_detach, 0},    {"__gc", http_gc, 0},
+    {nullptr, nullptr, 0},
+};
+
+// ---- "qv.win32.net.asyn_http_file" ----
+
+int file_request(lua_State* L) {
+  auto* self = luabind::CheckObject<lua_asyn_http_file>(L, kFileClass);
+  if (!self) return 0;
+  http_header_list headers;
+  // No headers at all is an empty list; anything else must be a well-formed table.
+  if (!lua_isnoneornil(L, 4) && !read_headers(L, 4, headers)) {
+    lua_pushnil(L);
+    return 1;
+  }
+  const std::wstring path = qv::text::utf8_to_wide(string_arg(L, 5));
+  lua_pushboolean(L, self->file.request_file(int32_arg(L, 2), string_arg(L, 3), headers, path));
+  return 1;
+}
+
+int file_is_requesting(lua_State* L) {
+  auto* self = luabind::CheckObject<lua_asyn_http_file>(L, kFileClass);
+  if (!self) return 0;
+  lua_pushboolean(L, self->file.is_requesting());
+  return 1;
+}
+
+int file_close(lua_State* L) {
+  auto* self = luabind::CheckObject<lua_asyn_http_file>(L, kFileClass);
+  if (self) self->file.close();
+  return 0;
+}
+
+int file_attach(lua_State* L) { return attach_event<lua_asyn_http_file>(L, kFileClass); }
+int file_detach(lua_State* L) { return detach_event<lua_asyn_http_file>(L, kFileClass); }
+int file_gc(lua_State* L) { return collect<lua_asyn_http_file>(L, kFileClass); }
+
+const QVLRT_METHOD kFileMethods[] = {
+    {"request_file", file_request, 0}, {"is_requesting", file_is_requesting, 0},
+    {"close", file_close, 0},          {"attach_event", file_attach, 0},
+    {"detach_event", file_detach, 0},  {"__gc", file_gc, 0},
+    {nullptr, nullptr, 0},
+};
+
+// ---- factories: stateless objects whose create_instance pushes a new instance ----
+
+struct factory_object {};
+factory_object g_http_factory;
+factory_object g_file_factory;
+
+void* http_factory(std::uintptr_t) { return &g_http_factory; }
+void* file_factory(std::uintptr_t) { return &g_file_factory; }
+
+int http_create_instance(lua_State* L) {
+  if (!luabind::CheckObject<factory_object>(L, kHttpFactoryClass)) return 0;
+  QVLRT_PushQVObject(L, kHttpClass, new lua_asyn_http);  // Lua owns it; __gc deletes it
+  return 1;
+}
+
+int file_create_instance(lua_State* L) {
+  if (!luabind::CheckObject<factory_object>(L, kFileFactoryClass)) return 0;
+  QVLRT_PushQVObject(L, kFileClass, new lua_asyn_http_file);  // Lua owns it; __gc deletes it
+  return 1;
+}
+
+const QVLRT_METHOD kHttpFactoryMethods[] = {{"create_instance", http_create_instance, 0},
+                                            {nullptr, nullptr, 0}};
+const QVLRT_METHOD kFileFactoryMethods[] = {{"create_instance", file_create_instance, 0},
+                                            {nullptr, nullptr, 0}};
+
+}  // namespace
+
+void RegisterAsynHttp(QVLRT_ENV env) {
+  luabind::RegisterClass(env, kHttpClass, kHttpMethods);
+  luabind::RegisterGlobal(env, kHttpFactory, kHttpFactoryClass, kHttpFactoryMethods, http_factory);
+}
+
+void RegisterAsynHttpFile(QVLRT_ENV env) {
+  luabind::RegisterClass(env, kFileClass, kFileMethods);
+  luabind::RegisterGlobal(env, kFileFactory, kFileFactoryClass, kFileFactoryMethods, file_factory);
+}
+
+void RegisterNetAndFilesystemObjects(QVLRT_ENV env) {
+  RegisterDirUtility(env);
+  RegisterDiskUtility(env);
+  RegisterFileUtility(env);
+  RegisterPathUtility(env);
+  RegisterAsynHttp(env);
+  RegisterAsynHttpFile(env);
+}
+
+}  // namespace store

@@ -1,0 +1,99 @@
+// The runner and the client front with the real stock ADB client. The ADB server runs on a
+// private port, so that a server of the user's is never touched, and is killed at the end.
+#include "android/adb_commands.h"
+#include "android/adb_output.h"
+#include "runner_fixture.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace tiv::android;
+using namespace tiv::android::test;
+
+namespace {
+
+int free_local_port() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  int port = 0;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
+    port = ntohs(a.sin_port);
+  }
+  ::close(fd);
+  return port;
+}
+
+bool something_listens(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  ::close(fd);
+  return ok;
+}
+
+class StockAdb : public RunnerTest {
+ protected:
+  static void SetUpTestSuite() {
+    port = free_local_port();
+    set_env("ANDROID_ADB_SERVER_PORT", std::to_string(port));
+    unset_env("TIVOREL_ADB");  // the stock client from PATH
+    prepend_path(stage_dir());
+  }
+
+  static void TearDownTestSuite() {
+    // Whatever happened in the tests, the private server goes.
+    process_options quiet;
+    quiet.capture_output = true;  // "cannot connect" when it is already gone
+    if (auto p = child_process::start(L"adb kill-server", quiet)) {
+      std::string ignored;
+      while (p->read_output(ignored, 100) && !p->wait(0)) {
+      }
+      p->wait(20000);
+    }
+  }
+
+  // Runs one command line and returns its output.
+  std::wstring run(const std::wstring& line) {
+    const std::size_t before = cb.results.size();
+    const int id = runner->AddCommand(&cb, line, 0, 0, 60000);
+    EXPECT_TRUE(run_until(before + 1));
+    if (cb.results.size() <= before) return L"<no result>";
+    EXPECT_EQ(id, cb.results.back().first);
+    return cb.results.back().second;
+  }
+
+  static int port;
+};
+
+int StockAdb::port = 0;
+
+}  // namespace
+
+TEST_F(StockAdb, ServerDevicesForwardAndKill) {
+  ASSERT_NE(0, port);
+  runner->Start();
+
+  run(adb_start_server_command());
+  EXPECT_TRUE(something_listens(port)) << "no ADB server on port " << port;
+
+  const std::wstring devices = run(adb_devices_command());
+  RecordProperty("devices_output", to_utf8(devices));
+  EXPECT_NE(std::wstring::npos, devices.find(L"List of devices attached")) << to_utf8(devices);
+  EXPECT_TRUE(parse_device_list(devices).empty()) << to_utf8(devices);
+
+  const std::wstring forward = run(adb_forward_command(L"TIVOREL-NO-SUCH-DEVICE", 47100, 12156));
+  EXPECT_NE(std::wstring::npos, forward.find(L"error")) << to_utf8(forward);
+  EXPECT_EQ(kAdbFailure, result_code(kAdbForward, forward));
+
+  run(adb_kill_server_command());
+  EXPECT_FALSE(something_listens(port));
+}

@@ -1,0 +1,15 @@
+// Environment of the test process, which the processes it starts inherit.
+#pragma once
+
+#include <string>
+
+namespace tiv::android::test {
+
+void set_env(const std::string& name, const std::string& value);
+void unset_env(const std::string& name);
+// Puts a folder in front of PATH.
+void prepend_path(const std::wstring& dir);
+// A number that differs between test processes running at the same time.
+unsigned long process_number();
+
+}  // namespace tiv::android::test

@@ -1,0 +1,23 @@
+#include "test_env.h"
+
+#include "android/utf8.h"
+
+#include <cstdlib>
+#include <unistd.h>
+
+namespace tiv::android::test {
+
+void set_env(const std::string& name, const std::string& value) {
+  ::setenv(name.c_str(), value.c_str(), 1);
+}
+
+void unset_env(const std::string& name) { ::unsetenv(name.c_str()); }
+
+void prepend_path(const std::wstring& dir) {
+  const char* old = std::getenv("PATH");
+  set_env("PATH", to_utf8(dir) + (old ? std::string(":") + old : std::string()));
+}
+
+unsigned long process_number() { return static_cast<unsigned long>(::getpid()); }
+
+}  // namespace tiv::android::test

@@ -1,0 +1,30 @@
+#include "test_env.h"
+
+#include "android/utf8.h"
+
+#include <windows.h>
+
+namespace tiv::android::test {
+
+// Both the system's copy (read by CreateProcessW) and the C runtime's (read by getenv).
+void set_env(const std::string& name, const std::string& value) {
+  ::SetEnvironmentVariableW(from_utf8(name).c_str(), from_utf8(value).c_str());
+  ::_putenv_s(name.c_str(), value.c_str());
+}
+
+void unset_env(const std::string& name) {
+  ::SetEnvironmentVariableW(from_utf8(name).c_str(), nullptr);
+  ::_putenv_s(name.c_str(), "");
+}
+
+void prepend_path(const std::wstring& dir) {
+  wchar_t buf[32767];
+  const DWORD n = ::GetEnvironmentVariableW(L"PATH", buf, 32767);
+  std::wstring path = dir;
+  if (n > 0 && n < 32767) path += L";" + std::wstring(buf, n);
+  ::SetEnvironmentVariableW(L"PATH", path.c_str());
+}
+
+unsigned long process_number() { return ::GetCurrentProcessId(); }
+
+}  // namespace tiv::android::test

@@ -1,0 +1,7 @@
+// Starts a program and waits for it (up to a minute); its exit code, or -1.
+#pragma once
+
+#include <string>
+#include <vector>
+
+int run_program(const std::string& path, const std::vector<std::string>& args);

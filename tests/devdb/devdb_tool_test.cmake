@@ -1,0 +1,56 @@
+# Runs tivorel_devdb the way a developer would. Paths are relative to WORK so that they mean the
+# same file to a native run and to Wine.
+file(REMOVE_RECURSE ${WORK})
+file(MAKE_DIRECTORY ${WORK})
+file(COPY ${SOURCE} DESTINATION ${WORK})
+get_filename_component(src ${SOURCE} NAME)
+
+function(run expect_ok)
+  execute_process(COMMAND ${EMULATOR} ${TOOL} ${ARGN}
+    WORKING_DIRECTORY ${WORK} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(expect_ok AND NOT rc EQUAL 0)
+    message(FATAL_ERROR "tivorel_devdb ${ARGN} failed (${rc}): ${err}")
+  elseif(NOT expect_ok AND rc EQUAL 0)
+    message(FATAL_ERROR "tivorel_devdb ${ARGN} should have failed")
+  endif()
+endfunction()
+
+# Pack with a key, unpack: the same document; the first four bytes are the key.
+run(TRUE pack --key A1B2C3D4 ${src} db.dat)
+run(TRUE unpack db.dat back.xml)
+file(READ ${WORK}/${src} original)
+file(READ ${WORK}/back.xml back)
+if(NOT original STREQUAL back)
+  message(FATAL_ERROR "unpacked document differs from the source")
+endif()
+file(READ ${WORK}/db.dat head LIMIT 4 HEX)
+if(NOT head STREQUAL "a1b2c3d4")
+  message(FATAL_ERROR "container starts with ${head}, not the key")
+endif()
+# Without a key a random one is chosen; the document still comes back.
+run(TRUE pack ${src} random.dat)
+run(TRUE unpack random.dat back2.xml)
+file(READ ${WORK}/back2.xml back2)
+if(NOT original STREQUAL back2)
+  message(FATAL_ERROR "unpacked document (random key) differs from the source")
+endif()
+
+# Refusals: a database that names a missing device, a document that is not XML, a bad key,
+# a file that is not a container, a missing file.
+string(REPLACE "<Device><ProductId>google_pixel<" "<Device><ProductId>google_pixle<" broken "${original}")
+if(broken STREQUAL original)
+  message(FATAL_ERROR "the source no longer has the device this test breaks")
+endif()
+file(WRITE ${WORK}/broken.xml "${broken}")
+file(WRITE ${WORK}/notxml.xml "<DeviceDatabase><VIDs>")
+file(WRITE ${WORK}/garbage.dat "0123456789abcdef")
+run(FALSE pack --key 00000000 broken.xml out1.dat)
+run(FALSE pack --key 00000000 notxml.xml out2.dat)
+run(FALSE pack --key 123 ${src} out3.dat)
+run(FALSE unpack garbage.dat out4.xml)
+run(FALSE unpack missing.dat out5.xml)
+foreach(f out1.dat out2.dat out3.dat out4.xml out5.xml)
+  if(EXISTS ${WORK}/${f})
+    message(FATAL_ERROR "${f} was written by a refused run")
+  endif()
+endforeach()

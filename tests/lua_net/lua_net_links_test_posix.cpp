@@ -1,0 +1,19 @@
+// Links on POSIX systems (the Windows build's runtime library cannot make them).
+#include "lua_host.h"
+
+using namespace http_test;
+using namespace lua_host;
+
+TEST(LuaDirUtility, DeletingATreeNeverFollowsLinksOutOfIt) {
+  const fs::path root = scratch("lua_links");
+  fs::create_directories(root / "outside");
+  write_file(root / "outside" / "precious.txt", "keep");
+  fs::create_directories(root / "tree");
+  fs::create_directory_symlink(root / "outside", root / "tree" / "link");
+  fs::create_symlink(root / "outside" / "precious.txt", root / "tree" / "file_link");
+  set_global("ROOT", root.string() + "/");
+  ASSERT_EQ("", run(kPrelude));
+  EXPECT_EQ("", run(R"(check(dirs:delete_dir_tree(ROOT .. "tree") == true, "deleted"))"));
+  EXPECT_FALSE(fs::exists(root / "tree"));
+  EXPECT_EQ("keep", read_file(root / "outside" / "precious.txt"));
+}

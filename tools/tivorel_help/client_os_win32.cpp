@@ -1,0 +1,30 @@
+#include "client_os.h"
+
+#include "android/command_line.h"
+
+#include <windows.h>
+
+namespace tivorel_help {
+
+std::wstring own_arguments(int, char**) {
+  // The arguments are passed on as written: no round trip through argv can change them.
+  return tiv::android::command_line_tail(::GetCommandLineW());
+}
+
+std::wstring environment_variable(const wchar_t* name) {
+  const DWORD n = ::GetEnvironmentVariableW(name, nullptr, 0);
+  if (n == 0) return {};
+  std::wstring value(n, L'\0');
+  const DWORD got = ::GetEnvironmentVariableW(name, value.data(), n);
+  value.resize(got < n ? got : 0);
+  return value;
+}
+
+void hold_termination(bool) {}
+
+const wchar_t* const* stock_client_names() {
+  static const wchar_t* const names[] = {L"adb.exe", nullptr};
+  return names;
+}
+
+}  // namespace tivorel_help
