@@ -1,6 +1,7 @@
 """The real host's ADB and agent objects against two virtual phones of the same model, through
 the stock adb on a private server port (the Lua package in adb_package/ does the checks)."""
 import os
+import socket
 import subprocess
 import sys
 import tempfile
@@ -21,8 +22,9 @@ class AdbHost(unittest.TestCase):
                 lab.start_adb_server()
                 a = lab.add_phone(model="VP One")
                 b = lab.add_phone(model="VP One")
+                c = lab.add_phone(model="VP One", args=["--vanish-on", "am start"], agent=False)
                 self.assertTrue(b.control(op="generate", code=14, count=7)["ok"])
-                env = dict(lab.env, E2E_SERIALS="%s %s" % (a.serial, b.serial), E2E_CONTACTS="5 7",
+                env = dict(lab.env, E2E_SERIALS="%s %s %s" % (a.serial, b.serial, c.serial), E2E_CONTACTS="5 7",
                            E2E_APK=os.path.join(ROOT, "xar", "demo", "com.tivorel.demo.apk"))
                 r = subprocess.run(
                     ["cmake", "-DHOST=" + os.path.join(stage, "tivorel"),
@@ -33,6 +35,10 @@ class AdbHost(unittest.TestCase):
                      "-P", os.path.join(ROOT, "cmake", "luahost", "run.cmake")],
                     env=env, capture_output=True, text=True, timeout=200)
                 self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+                # The phone really vanished: its port is closed.
+                host, port = c.serial.rsplit(":", 1)
+                with self.assertRaises(OSError):
+                    socket.create_connection((host, int(port)), timeout=5).close()
             finally:
                 lab.stop()
 

@@ -94,4 +94,24 @@ for i = 1, 2 do
   end)
 end
 
+-- A phone that vanishes while "am start" runs: the request ends (the runner's time-out at the
+-- latest), nothing crashes, and once the client drops it (adb keeps a vanished network device
+-- "offline" for about a minute; disconnect ends that at once) the list no longer shows it.
+step("a phone vanishes mid-request", function()
+  local gone = serials[3]
+  adb:StartAPK(gone, "v", "com.android.calendar/.AllInOneActivity", function(tag, _, code)
+    T.equal(tag, "v", "the request ended")
+    T.equal(type(code), "number", "with a result code")
+    adb:AddAndroidCmd('tivorel_help.exe  disconnect "' .. gone .. '"', "d", 0, 20000, 0, function()
+      adb:GetDevices("after", function(_, _, list)
+        local seen = {}
+        for _, d in ipairs(list) do seen[d.DriverId] = d.State end
+        T.equal(seen[gone], nil, "the vanished phone is no longer listed")
+        T.equal(seen[serials[1]], "device", "the other phone still is")
+        next_step()
+      end)
+    end)
+  end)
+end)
+
 next_step()
