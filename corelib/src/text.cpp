@@ -41,33 +41,34 @@ std::wstring utf8_to_wide(const char* s, std::size_t n) {
   std::wstring out;
   if (!s) return out;
   out.reserve(n);
+  const auto* p = reinterpret_cast<const unsigned char*>(s);
   std::size_t i = 0;
   while (i < n) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    int len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-    if (len == 0 || i + len > n) {
-      put_wide(out, c < 0x80 ? c : kReplacement);
-      ++i;
-      continue;
-    }
-    char32_t cp = len == 1 ? c : len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
-    bool ok = true;
-    for (int k = 1; k < len; ++k) {
-      unsigned char cc = static_cast<unsigned char>(s[i + k]);
-      if ((cc & 0xC0) != 0x80) {
-        ok = false;
-        break;
+    unsigned c = p[i];
+    char32_t cp = kReplacement;
+    std::size_t len = 1;
+    if (c < 0x80) {
+      cp = c;
+    } else if (c >= 0xC2 && c <= 0xF4) {
+      // The allowed range of the second byte excludes overlong forms, surrogates and values
+      // past U+10FFFF, so a well-formed prefix is always a real character's prefix.
+      unsigned lo = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
+      unsigned hi = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
+      std::size_t need = c < 0xE0 ? 1 : c < 0xF0 ? 2 : 3;
+      char32_t v = c & (0x3F >> need);
+      std::size_t k = 1;
+      for (; k <= need && i + k < n; ++k) {
+        unsigned b = p[i + k];
+        if (k == 1 ? (b < lo || b > hi) : (b & 0xC0) != 0x80) break;
+        v = (v << 6) | (b & 0x3F);
       }
-      cp = (cp << 6) | (cc & 0x3F);
-    }
-    static const char32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (!ok || cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-      put_wide(out, kReplacement);
-      ++i;
-      continue;
+      // One replacement for the longest well-formed prefix of a cut sequence (the practice
+      // of the system converters); a complete one is the character.
+      if (k == need + 1) cp = v;
+      len = k;
     }
     put_wide(out, cp);
-    i += static_cast<std::size_t>(len);
+    i += len;
   }
   return out;
 }
@@ -126,5 +127,9 @@ std::wstring utf16_to_wide(const std::u16string& u) {
   }
   return out;
 }
+
+std::u16string utf8_to_utf16(const char* s, std::size_t n) { return wide_to_utf16(utf8_to_wide(s, n)); }
+
+std::string utf16_to_utf8(const std::u16string& u) { return wide_to_utf8(utf16_to_wide(u)); }
 
 }  // namespace qv::text

@@ -1,5 +1,6 @@
 #include "qv/xml.h"
 
+#include "qv/text.h"
 #include "xml_file.h"
 
 #include <expat.h>
@@ -13,76 +14,9 @@ namespace qv::xml {
 
 // ---------------------------------------------------------------- text conversion
 
-string from_utf8(const char* data, std::size_t size) {
-  string out;
-  out.reserve(size);
-  const auto* p = reinterpret_cast<const unsigned char*>(data);
-  std::size_t i = 0;
-  while (i < size) {
-    unsigned c = p[i];
-    std::uint32_t cp = 0xFFFD;
-    std::size_t len = 1;
-    if (c < 0x80) {
-      cp = c;
-    } else if (c >= 0xC2 && c <= 0xF4) {
-      std::size_t need = c < 0xE0 ? 1 : c < 0xF0 ? 2 : 3;
-      std::uint32_t v = c & (0x3F >> need);
-      std::size_t k = 1;
-      for (; k <= need && i + k < size && (p[i + k] & 0xC0) == 0x80; ++k) v = (v << 6) | (p[i + k] & 0x3F);
-      if (k == need + 1) {
-        // Reject overlong forms, surrogates and values past U+10FFFF.
-        static const std::uint32_t kMin[] = {0, 0x80, 0x800, 0x10000};
-        if (v >= kMin[need] && v <= 0x10FFFF && !(v >= 0xD800 && v <= 0xDFFF)) {
-          cp = v;
-          len = need + 1;
-        } else {
-          len = k;
-        }
-      } else {
-        len = k;  // a truncated sequence: one replacement for what was consumed
-      }
-    }
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
-    i += len;
-  }
-  return out;
-}
+string from_utf8(const char* data, std::size_t size) { return text::utf8_to_utf16(data, size); }
 
-std::string to_utf8(const string& s) {
-  std::string out;
-  out.reserve(s.size());
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    std::uint32_t cp = s[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-      ++i;
-    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-      cp = 0xFFFD;  // a lone surrogate has no UTF-8 form
-    }
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-  }
-  return out;
-}
+std::string to_utf8(const string& s) { return text::utf16_to_utf8(s); }
 
 // ---------------------------------------------------------------- elements
 

@@ -346,10 +346,10 @@ TEST(XmlText, Utf8Utf16Conversion) {
   const Bad bad[] = {
       {"\xff", u"\uFFFD"},
       {"\xc0\xaf", u"\uFFFD\uFFFD"},  // overlong
-      {"\xed\xa0\x80x", u"\uFFFDx"},  // encoded surrogate
+      {"\xed\xa0\x80x", u"\uFFFD\uFFFD\uFFFDx"},  // encoded surrogate: no valid prefix
       {"\xe4\xb8", u"\uFFFD"},  // truncated at the end
       {"\xe4x", u"\uFFFDx"},
-      {"\xf4\x90\x80\x80", u"\uFFFD"},  // past U+10FFFF
+      {"\xf4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // past U+10FFFF
   };
   for (const auto& b : bad) EXPECT_EQ(xml::from_utf8(b.in), b.out) << b.in;
   EXPECT_EQ(xml::to_utf8(xml::string(1, u'\xD800')), "\xef\xbf\xbd");

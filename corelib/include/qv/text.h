@@ -15,4 +15,8 @@ std::string wide_to_utf8(const std::wstring& w);
 std::u16string wide_to_utf16(const std::wstring& w);
 std::wstring utf16_to_wide(const std::u16string& u);
 
+// UTF-8 <-> UTF-16 code units on every target.
+std::u16string utf8_to_utf16(const char* s, std::size_t n);
+std::string utf16_to_utf8(const std::u16string& u);
+
 }  // namespace qv::text
