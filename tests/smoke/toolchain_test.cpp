@@ -101,7 +101,7 @@ TEST(Toolchain, ImageLibrariesLink) {
   jpeg_create_compress(&c);
   jpeg_destroy_compress(&c);
   EXPECT_NE(nullptr, TIFFGetVersion());
-  EXPECT_NE(nullptr, unzOpen("does-not-exist.zip") == nullptr ? "ok" : nullptr);
+  EXPECT_EQ(nullptr, unzOpen("does-not-exist.zip"));  // minizip links and reports a missing file
 }
 
 TEST(Toolchain, BoostWideRegex) {
