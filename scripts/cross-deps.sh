@@ -81,7 +81,7 @@ archive_c() {
   local b=$srcdir/build-$lib f objs=()
   rm -rf "$b"; mkdir -p "$b"
   for f in "$@"; do
-    $CC -O2 $cflags -c "$src/$f" -o "$b/$(basename "${f%.c}").o"
+    ${ARCHIVE_CC:-$CC} -O2 $cflags -c "$src/$f" -o "$b/$(basename "${f%.c}").o"
     objs+=("$b/$(basename "${f%.c}").o")
   done
   rm -f "$prefix/lib/lib$lib.a"
@@ -96,14 +96,16 @@ if ! have zlib; then
   done_with zlib
 fi
 
-if ! have lua; then
+# Lua is compiled as C++, as Debian's liblua5.1-c++ is: lua_error then throws, so C++ frames
+# that a Lua error crosses run their destructors.
+if ! have lua-c++; then
   src=$(fetch_source lua5.1)
   files=$(cd "$src/src" && ls *.c | grep -vE '^(lua|luac|print)\.c$')
-  archive_c lua5.1 "$src/src" "-DLUA_BUILD_AS_DLL=0" $files
+  ARCHIVE_CC="$CXX -x c++" archive_c lua5.1-c++ "$src/src" "-DLUA_BUILD_AS_DLL=0" $files
   mkdir -p "$prefix/include/lua5.1"
   cp -f "$src/src/lua.h" "$src/src/luaconf.h" "$src/src/lualib.h" "$src/src/lauxlib.h" \
     "$src/etc/lua.hpp" "$prefix/include/lua5.1/"
-  done_with lua
+  done_with lua-c++
 fi
 
 if ! have sqlite3; then

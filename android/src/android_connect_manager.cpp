@@ -57,7 +57,7 @@ CAndroidConnectManager::CAndroidConnectManager(std::string common_block, std::st
     // output; the manager therefore holds both blocks, the quick one too.
     s.holder.open(s.block_name.c_str(), false);
   }
-  window_ = qv::design_pattern::singleton_ex<app::CMessageWindow>::instance();
+  window_ = qv::design_pattern::singleton_ex<hostbase::CMessageWindow>::instance();
 }
 
 CAndroidConnectManager::~CAndroidConnectManager() {

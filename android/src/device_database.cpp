@@ -1,6 +1,6 @@
 #include "android/device_database.h"
 
-#include "desktop/scrambled_container.h"
+#include "qv/scrambled_container.h"
 
 namespace tiv::android {
 
@@ -10,7 +10,7 @@ const char* const kDeviceDatabaseFileName = "tivorel_help.devdb";
 std::string LoadDeviceDatabaseDocument(const std::wstring& program_dir) {
   std::vector<std::uint8_t> container = LoadDeviceDatabaseContainer(program_dir);
   if (container.empty()) return {};
-  return desktop::ReadScrambledDocument(container);
+  return qv::container::ReadScrambledDocument(container);
 }
 
 }  // namespace tiv::android

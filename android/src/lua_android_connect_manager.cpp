@@ -6,9 +6,7 @@
 #include "luabind/registration.h"
 #include "qv/singleton_ex.h"
 
-extern "C" {
 #include <lauxlib.h>
-}
 
 using namespace tiv::android;
 

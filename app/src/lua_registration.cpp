@@ -3,9 +3,10 @@
 #include "app/lua_registration.h"
 
 #include "android/lua_android_connect_manager.h"
+#include "desktop/win32_shell.h"
 #include "device/lua_socket_manager.h"
 #include "luabind/registration.h"
-#include "store/lua_net_fs.h"
+#include "store/netfs/lua_net_fs.h"
 #include "store/lua_objects.h"
 
 namespace app {
@@ -25,7 +26,7 @@ void RegisterLuaObjects(QVLRT_ENV env) {
   // "GetFile.Manager.Class", "ClipBoardData.Manager", "DataReport.Manager"
   store::RegisterDownloadManager(env);  // "DownloadManger.Manager"
   // "IconManager.Manager"
-  luabind::RegisterWin32Shell(env);  // "Win32Shell.Object"
+  desktop::RegisterWin32Shell(env);  // "Win32Shell.Object"
   // "Tray.Manager", "HttpRequest.Manager", "SendFile.Manager.Class", "DeviceInfo.Class",
   // "LuaDispatchFactory", "LuaDispatch.Class"
   device::RegisterAsyncSocketFactory(env);  // "LuaAsyncSocketFactory"

@@ -1,7 +1,7 @@
 #include "app/startup.h"
 
-#include "app/message_window.h"
-#include "app/path_manager.h"
+#include "hostbase/message_window.h"
+#include "hostbase/path_manager.h"
 #include "luabind/registration.h"
 #include "platform.h"
 
@@ -20,6 +20,9 @@
 namespace app {
 
 using qv::design_pattern::singleton_ex;
+using hostbase::CMessageWindow;
+using hostbase::CPathManager;
+using hostbase::MessageHandler;
 using qv::win32::multiprocess::share_memory;
 
 namespace {

@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
   double direct_ms = 0;
   double runner_ms = 0;
   int empty = 0;
-  app::CMessageWindow* window = qv::design_pattern::singleton_ex<app::CMessageWindow>::acquire();
+  hostbase::CMessageWindow* window = qv::design_pattern::singleton_ex<hostbase::CMessageWindow>::acquire();
   window->Create(L"TivorelAdbBenchMessageWnd");
   {
     CAndroidConnectManager runner("TivorelAdbBenchCommon" + std::to_string(::getpid()),
@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
     }
   }
   window->Destroy();
-  qv::design_pattern::singleton_ex<app::CMessageWindow>::release();
+  qv::design_pattern::singleton_ex<hostbase::CMessageWindow>::release();
 
   run_direct(L"adb kill-server");
   std::printf("%d x devices: direct %.1f ms (%.2f ms each), runner %.1f ms (%.2f ms each), "

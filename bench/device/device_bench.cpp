@@ -6,7 +6,7 @@
 //
 // The agent side is a blaster thread that has every frame ready before the request arrives, so
 // the figure is the host's: receiving, frame extraction, decoding and building the Lua tables.
-#include "app/message_window.h"
+#include "hostbase/message_window.h"
 #include "device/lua_socket_manager.h"
 #include "qv/singleton_ex.h"
 
@@ -15,9 +15,7 @@
 #include <boost/asio/read.hpp>
 #include <boost/asio/write.hpp>
 
-extern "C" {
 #include <lauxlib.h>
-}
 
 #include <chrono>
 #include <cstdio>
@@ -184,7 +182,7 @@ int main(int argc, char** argv) {
   const std::uint32_t records = argc > 1 ? static_cast<std::uint32_t>(std::strtoul(argv[1], nullptr, 10)) : 100000;
   const std::uint32_t per_frame = argc > 2 ? static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10)) : 1000;
   // Finished requests are released through the process's message window, as in the program.
-  auto* mw = qv::design_pattern::singleton_ex<app::CMessageWindow>::acquire();
+  auto* mw = qv::design_pattern::singleton_ex<hostbase::CMessageWindow>::acquire();
   if (!mw || !mw->Create(L"TivorelMessageWnd")) return 1;
   QVLRT_ENV env = QVLRT_GetEnv(0);
   device::RegisterSocketManagerClass(env);
@@ -215,6 +213,6 @@ int main(int argc, char** argv) {
     }
   }
   mw->Destroy();
-  qv::design_pattern::singleton_ex<app::CMessageWindow>::release();
+  qv::design_pattern::singleton_ex<hostbase::CMessageWindow>::release();
   return rc;
 }

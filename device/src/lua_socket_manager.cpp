@@ -4,9 +4,7 @@
 #include "luabind/registration.h"
 #include "qv/text.h"
 
-extern "C" {
 #include <lauxlib.h>
-}
 
 #include <cmath>
 #include <memory>

@@ -1,6 +1,6 @@
 #include "device/socket_message_manager.h"
 
-#include "app/message_window.h"
+#include "hostbase/message_window.h"
 #include "qv/singleton_ex.h"
 
 #include <cstdio>
@@ -39,7 +39,7 @@ void log_line(const std::string& line) {
 // message is a ticket, not a handler: a ticket whose manager or request is gone by the time it
 // arrives finds nothing, so no release can touch a handler that a cancellation already freed.
 // The relay has static storage and outlives every message posted to it. UI thread only.
-class release_relay : public app::MessageHandler {
+class release_relay : public hostbase::MessageHandler {
  public:
   static release_relay& instance() {
     static release_relay relay;
@@ -47,7 +47,7 @@ class release_relay : public app::MessageHandler {
   }
 
   bool post(socket_message_manager* manager, std::uint32_t id) {
-    auto* window = qv::design_pattern::singleton_ex<app::CMessageWindow>::instance();
+    auto* window = qv::design_pattern::singleton_ex<hostbase::CMessageWindow>::instance();
     if (!window) return false;
     const qv::loop::lparam_t ticket = next_ticket_++;
     tickets_[ticket] = {manager->alive_, manager, id};

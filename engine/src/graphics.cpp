@@ -6,9 +6,7 @@
 #include <new>
 #include <vector>
 
-extern "C" {
 #include <lauxlib.h>
-}
 
 struct qv_bitmap {
   int width;

@@ -9,9 +9,7 @@
 #include <string>
 #include <vector>
 
-extern "C" {
 #include <lauxlib.h>
-}
 
 namespace qv_engine {
 void report_error(const char* context, const char* message);

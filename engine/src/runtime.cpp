@@ -8,10 +8,8 @@
 #include <map>
 #include <string>
 
-extern "C" {
 #include <lauxlib.h>
 #include <lualib.h>
-}
 
 struct qvlrt_env {
   lua_State* L = nullptr;

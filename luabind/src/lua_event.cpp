@@ -2,12 +2,19 @@
 
 namespace luabind {
 
-CLuaEvent::~CLuaEvent() {
-  if (L_ && ref_ != 0) luaL_unref(L_, LUA_REGISTRYINDEX, ref_);
+CLuaEvent::~CLuaEvent() { Release(); }
+
+bool CLuaEvent::Release() {
+  if (!L_) return false;
+  luaL_unref(L_, LUA_REGISTRYINDEX, ref_);
+  L_ = nullptr;
+  ref_ = 0;
+  return true;
 }
 
 bool CLuaEvent::Hold(lua_State* L, int index) {
   if (lua_type(L, index) != LUA_TFUNCTION) return false;
+  Release();
   L_ = L;
   lua_pushvalue(L, index);
   ref_ = luaL_ref(L, LUA_REGISTRYINDEX);

@@ -8,7 +8,9 @@
 #include <limits>
 #include <string>
 
-#include <lua.hpp>
+#include <lauxlib.h>
+#include <lua.h>
+#include <lualib.h>
 
 #include "luabind/lua_event.h"
 #include "qv_engine.h"

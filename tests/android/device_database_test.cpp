@@ -1,7 +1,7 @@
 // The staged ADB client carries the device database that the build packed, and the reader gets
 // the document back from it: the same bytes on both targets.
 #include "android/device_database.h"
-#include "desktop/scrambled_container.h"
+#include "qv/scrambled_container.h"
 #include "android/child_process.h"
 
 #include <gtest/gtest.h>
@@ -26,7 +26,7 @@ std::string source_document() {
 TEST(DeviceDatabase, TheStagedClientCarriesThePackedSource) {
   std::vector<std::uint8_t> container = tiv::android::LoadDeviceDatabaseContainer(stage_dir());
   ASSERT_GT(container.size(), 4u);
-  std::string document = desktop::ReadScrambledDocument(container);
+  std::string document = qv::container::ReadScrambledDocument(container);
   std::string source = source_document();
   ASSERT_FALSE(source.empty());
   EXPECT_EQ(source, document);

@@ -42,7 +42,7 @@ class RunnerTest : public ::testing::Test {
 
   void SetUp() override {
     // Completions come through the process's message window, as in the program.
-    message_window = qv::design_pattern::singleton_ex<app::CMessageWindow>::acquire();
+    message_window = qv::design_pattern::singleton_ex<hostbase::CMessageWindow>::acquire();
     ASSERT_TRUE(message_window && message_window->Create(L"TivorelAdbTestMessageWnd"));
     static int counter = 0;
     const std::string suffix = std::to_string(process_number()) + "_" + std::to_string(++counter);
@@ -59,7 +59,7 @@ class RunnerTest : public ::testing::Test {
     qv::loop::destroy_window(guard_window);
     // Completions still queued for the runner go with the window.
     message_window->Destroy();
-    qv::design_pattern::singleton_ex<app::CMessageWindow>::release();
+    qv::design_pattern::singleton_ex<hostbase::CMessageWindow>::release();
   }
 
   // Runs the loop until `count` results have arrived (true), or until limit_ms have passed
@@ -85,7 +85,7 @@ class RunnerTest : public ::testing::Test {
     return runner->AddCommand(&cb, L"tivorel_help.exe  " + steps, key, quick, timeout_ms);
   }
 
-  app::CMessageWindow* message_window = nullptr;
+  hostbase::CMessageWindow* message_window = nullptr;
   std::unique_ptr<CAndroidConnectManager> runner;
   recorder cb;
 

@@ -6,9 +6,7 @@
 
 #include "qv/text.h"
 
-extern "C" {
 #include <lauxlib.h>
-}
 
 #include <chrono>
 #include <filesystem>

@@ -8,11 +8,11 @@
 #include <set>
 
 namespace fs = std::filesystem;
-using desktop_test::Entry;
-using desktop_test::ReadFile;
-using desktop_test::TempDir;
-using desktop_test::WriteArchive;
-using desktop_test::WriteFile;
+using tiv_test_files::Entry;
+using tiv_test_files::ReadFile;
+using tiv_test_files::TempDir;
+using tiv_test_files::WriteArchive;
+using tiv_test_files::WriteFile;
 
 namespace {
 
@@ -41,14 +41,14 @@ const std::vector<Entry> kSample = {
 TEST(Archive, FormatsExtractWithContentAndSize) {
   struct Case {
     const char* file;
-    desktop_test::Format format;
+    tiv_test_files::Format format;
   };
   const Case cases[] = {
-      {"s.zip", desktop_test::Format::kZip},
-      {"s.7z", desktop_test::Format::k7z},
-      {"s.tar.gz", desktop_test::Format::kTarGz},
-      {"s.tgz", desktop_test::Format::kTarGz},
-      {"s.tar", desktop_test::Format::kTar},
+      {"s.zip", tiv_test_files::Format::kZip},
+      {"s.7z", tiv_test_files::Format::k7z},
+      {"s.tar.gz", tiv_test_files::Format::kTarGz},
+      {"s.tgz", tiv_test_files::Format::kTarGz},
+      {"s.tar", tiv_test_files::Format::kTar},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
@@ -71,7 +71,7 @@ TEST(Archive, PackageExtensionsAreZip) {
     SCOPED_TRACE(ext);
     TempDir dir;
     const fs::path archive = dir.path() / (std::string("pkg.") + ext);
-    WriteArchive(archive, desktop_test::Format::kZip, {{"AndroidManifest.xml", "<m/>"}});
+    WriteArchive(archive, tiv_test_files::Format::kZip, {{"AndroidManifest.xml", "<m/>"}});
     ASSERT_TRUE(desktop::ExtractAll(U(archive), U(dir.path() / "out")));
     EXPECT_EQ(ReadFile(dir.path() / "out" / "AndroidManifest.xml"), "<m/>");
   }
@@ -82,15 +82,15 @@ TEST(Archive, OpenFailures) {
   const fs::path garbage = dir.path() / "garbage.zip";
   WriteFile(garbage, "this is not an archive at all, just some text long enough");
   const fs::path unknown_ext = dir.path() / "real_zip.foo";
-  WriteArchive(unknown_ext, desktop_test::Format::kZip, {{"x", "y"}});
+  WriteArchive(unknown_ext, tiv_test_files::Format::kZip, {{"x", "y"}});
   const fs::path truncated = dir.path() / "cut.zip";
   {
-    WriteArchive(truncated, desktop_test::Format::kZip, kSample);
+    WriteArchive(truncated, tiv_test_files::Format::kZip, kSample);
     std::string bytes = ReadFile(truncated);
     WriteFile(truncated, bytes.substr(0, bytes.size() / 2));
   }
   const fs::path zip_as_7z = dir.path() / "zip.7z";
-  WriteArchive(zip_as_7z, desktop_test::Format::kZip, {{"x", "y"}});
+  WriteArchive(zip_as_7z, tiv_test_files::Format::kZip, {{"x", "y"}});
   struct Case {
     fs::path file;
     int status;
@@ -118,7 +118,7 @@ TEST(Archive, OpenFailures) {
 TEST(Archive, DirectoriesOnlyMakeFoldersAndNoFiles) {
   TempDir dir;
   const fs::path archive = dir.path() / "dirs.zip";
-  WriteArchive(archive, desktop_test::Format::kZip,
+  WriteArchive(archive, tiv_test_files::Format::kZip,
                {{"d1/", "", AE_IFDIR}, {"d1/d2/d3/", "", AE_IFDIR}, {"e/", "", AE_IFDIR}});
   EXPECT_EQ(desktop::TotalUnpackedSize(U(archive)), 0u);
   EXPECT_EQ(desktop::LastOpenStatus(), desktop::kArchiveOpened);
@@ -130,7 +130,7 @@ TEST(Archive, DirectoriesOnlyMakeFoldersAndNoFiles) {
 TEST(Archive, ExtractOneIgnoresCaseAndSeparator) {
   TempDir dir;
   const fs::path archive = dir.path() / "app.apk";
-  WriteArchive(archive, desktop_test::Format::kZip,
+  WriteArchive(archive, tiv_test_files::Format::kZip,
                {{"res/", "", AE_IFDIR},
                 {"res/Icon.PNG", "icon bytes"},
                 {"res/icon.png", "second, never chosen"},
@@ -183,11 +183,11 @@ TEST(Archive, EntriesNeverLeaveTheDestination) {
       {"ok/good.txt", "good"},
       {"./ok/./also.txt", "also"},
   };
-  for (auto format : {desktop_test::Format::kZip, desktop_test::Format::kTarGz}) {
+  for (auto format : {tiv_test_files::Format::kZip, tiv_test_files::Format::kTarGz}) {
     SCOPED_TRACE(static_cast<int>(format));
     TempDir dir;
     const fs::path archive =
-        dir.path() / "in" / (format == desktop_test::Format::kZip ? "e.zip" : "e.tar.gz");
+        dir.path() / "in" / (format == tiv_test_files::Format::kZip ? "e.zip" : "e.tar.gz");
     fs::create_directories(archive.parent_path());
     WriteArchive(archive, format, evil);
     const fs::path out = dir.path() / "x" / "dest";
@@ -209,7 +209,7 @@ TEST(Archive, EntriesNeverLeaveTheDestination) {
 TEST(Archive, LinksAreNotCreated) {
   TempDir dir;
   const fs::path archive = dir.path() / "links.tar";
-  WriteArchive(archive, desktop_test::Format::kTar,
+  WriteArchive(archive, tiv_test_files::Format::kTar,
                {{"link", "", AE_IFLNK, "/etc"},
                 {"link/passwd", "inside"},
                 {"hard", "", AE_IFREG, "", "top.txt"},
@@ -227,7 +227,7 @@ TEST(Archive, LinksAreNotCreated) {
 TEST(Archive, AFailingItemDoesNotStopTheOthers) {
   TempDir dir;
   const fs::path archive = dir.path() / "p.zip";
-  WriteArchive(archive, desktop_test::Format::kZip,
+  WriteArchive(archive, tiv_test_files::Format::kZip,
                {{"first.txt", "1"}, {"blocked", "cannot be written"}, {"last.txt", "3"}});
   const fs::path out = dir.path() / "out";
   fs::create_directories(out / "blocked" / "inner");  // a folder where a file should go
@@ -244,16 +244,16 @@ TEST(Archive, UnicodeNamesAndPaths) {
   // page, so those fixtures keep to Latin-1; 7z stores UTF-16 names and carries the rest.
   struct Case {
     const char* archive;
-    desktop_test::Format format;
+    tiv_test_files::Format format;
     const char* name;  // UTF-8
     const char16_t* upper;  // the same entry path in other case
   };
   const Case cases[] = {
-      {"p\xc3\xa4" "ck.zip", desktop_test::Format::kZip, "\xc3\xa9t\xc3\xa9/\xc3\xbc" "ber.txt",
+      {"p\xc3\xa4" "ck.zip", tiv_test_files::Format::kZip, "\xc3\xa9t\xc3\xa9/\xc3\xbc" "ber.txt",
        u"\u00c9T\u00c9\\\u00dcBER.txt"},
-      {"p\xc3\xa4" "ck.7z", desktop_test::Format::k7z, "\xc3\xa9t\xc3\xa9/\xe5\x9b\xbe.txt",
+      {"p\xc3\xa4" "ck.7z", tiv_test_files::Format::k7z, "\xc3\xa9t\xc3\xa9/\xe5\x9b\xbe.txt",
        u"\u00c9t\u00c9/\u56fe.TXT"},
-      {"p\xc3\xa4" "ck.tar", desktop_test::Format::kTar, "D\xc3\xa4/\xc3\xb6.txt", u"d\u00c4\\\u00d6.TXT"},
+      {"p\xc3\xa4" "ck.tar", tiv_test_files::Format::kTar, "D\xc3\xa4/\xc3\xb6.txt", u"d\u00c4\\\u00d6.TXT"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.archive);

@@ -7,9 +7,7 @@
 #include "agentsim_harness_posix.h"
 #include "loop_helpers.h"
 
-extern "C" {
 #include <lauxlib.h>
-}
 
 #include <string>
 

@@ -1,7 +1,7 @@
 // The process's message window, as start-up creates it: finished requests are released through it.
 #include <gtest/gtest.h>
 
-#include "app/message_window.h"
+#include "hostbase/message_window.h"
 #include "qv/singleton_ex.h"
 
 namespace {
@@ -9,12 +9,12 @@ namespace {
 class message_window_environment : public ::testing::Environment {
  public:
   void SetUp() override {
-    auto* mw = qv::design_pattern::singleton_ex<app::CMessageWindow>::acquire();
+    auto* mw = qv::design_pattern::singleton_ex<hostbase::CMessageWindow>::acquire();
     ASSERT_TRUE(mw && mw->Create(L"TivorelMessageWnd"));
   }
   void TearDown() override {
-    if (auto* mw = qv::design_pattern::singleton_ex<app::CMessageWindow>::instance()) mw->Destroy();
-    qv::design_pattern::singleton_ex<app::CMessageWindow>::release();
+    if (auto* mw = qv::design_pattern::singleton_ex<hostbase::CMessageWindow>::instance()) mw->Destroy();
+    qv::design_pattern::singleton_ex<hostbase::CMessageWindow>::release();
   }
 };
 

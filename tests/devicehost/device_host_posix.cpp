@@ -15,9 +15,7 @@
 #include <map>
 #include <memory>
 
-extern "C" {
 #include <lauxlib.h>
-}
 
 namespace {
 

@@ -4,9 +4,7 @@
 
 #include "qv_engine.h"
 
-extern "C" {
 #include <lauxlib.h>
-}
 
 #include <atomic>
 #include <chrono>

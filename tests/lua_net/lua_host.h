@@ -4,12 +4,10 @@
 
 #include "http_test_support.h"
 #include "qv_engine.h"
-#include "store/lua_net_fs.h"
+#include "store/netfs/lua_net_fs.h"
 
-extern "C" {
 #include <lauxlib.h>
 #include <lualib.h>
-}
 
 #include <string>
 

@@ -67,7 +67,6 @@ class LuaEvents : public ::testing::Test {
     QVLRT_ENV env = QVLRT_GetEnv(0);
     RegisterClass(env, kClass, kMethods);
     RegisterGlobal(env, "Test.Factory", "Test.Factory.Class", kFactoryMethods, factory);
-    RegisterWin32Shell(env);
   }
   lua_State* L() { return QVLRT_GetLuaState(QVLRT_GetRuntime(QVLRT_GetEnv(0), 0)); }
 
@@ -198,15 +197,4 @@ TEST(MultiEventContainer, NamesHaveTheirOwnCookiesAndUnknownNamesFail) {
   EXPECT_EQ(e->Next(&ev), 1);
   EXPECT_EQ(ev, nullptr);
   EXPECT_EQ(multi.Reserved(), kOk);
-}
-
-TEST_F(LuaEvents, Win32ShellTicksAndEndsTheLoop) {
-  EXPECT_EQ(run("local t = _G['Win32Shell.Object']:GetTickCount() "
-                "result = type(t) .. tostring(t >= 0 and t == math.floor(t))"),
-            "numbertrue");
-  // With "." the exit code is argument 1; with ":" it is the object, which reads as 0.
-  EXPECT_EQ(run("_G['Win32Shell.Object'].PostQuitMessage(3) result = ''"), "");
-  EXPECT_EQ(qv::loop::run(), 3);
-  EXPECT_EQ(run("_G['Win32Shell.Object']:PostQuitMessage(5) result = ''"), "");
-  EXPECT_EQ(qv::loop::run(), 0);
 }

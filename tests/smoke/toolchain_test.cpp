@@ -7,7 +7,9 @@
 #include <expat.h>
 #include <jpeglib.h>
 #include <json/json.h>
-#include <lua.hpp>
+#include <lauxlib.h>
+#include <lua.h>
+#include <lualib.h>
 #include <png.h>
 #include <sqlite3.h>
 #include <tiffio.h>

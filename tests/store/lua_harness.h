@@ -2,7 +2,9 @@
 // a userdata holding one pointer, with the class's metatable.
 #pragma once
 
-#include <lua.hpp>
+#include <lauxlib.h>
+#include <lua.h>
+#include <lualib.h>
 
 #include <string>
 

@@ -8,7 +8,7 @@
 // pack checks the document first and refuses one that the device detector could not use. The
 // key is four bytes in hex; without --key a random key is chosen.
 
-#include "desktop/scrambled_container.h"
+#include "qv/scrambled_container.h"
 #include "devdb_check.h"
 #include "qv/xml.h"
 
@@ -96,13 +96,13 @@ int pack(int argc, char** argv) {
     key = std::array<std::uint8_t, 4>{static_cast<std::uint8_t>(r), static_cast<std::uint8_t>(r >> 8),
                                       static_cast<std::uint8_t>(r >> 16), static_cast<std::uint8_t>(r >> 24)};
   }
-  auto container = desktop::WriteScrambledDocument(*doc, *key);
+  auto container = qv::container::WriteScrambledDocument(*doc, *key);
   if (container.empty()) {
     std::fprintf(stderr, "%s: document too large\n", source.c_str());
     return 1;
   }
   // Proof that the reader takes what was written.
-  if (desktop::ReadScrambledDocument(container) != *doc) {
+  if (qv::container::ReadScrambledDocument(container) != *doc) {
     std::fprintf(stderr, "%s: the container does not read back\n", target.c_str());
     return 1;
   }
@@ -120,7 +120,7 @@ int unpack(int argc, char** argv) {
     std::fprintf(stderr, "%s: cannot read\n", argv[2]);
     return 1;
   }
-  const std::string doc = desktop::ReadScrambledDocument(
+  const std::string doc = qv::container::ReadScrambledDocument(
       reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size());
   if (doc.empty()) {
     std::fprintf(stderr, "%s: not a scrambled container with my.dt\n", argv[2]);

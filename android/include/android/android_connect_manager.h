@@ -4,7 +4,7 @@
 // hands it back on the UI thread to whoever queued the command. It gives the output no meaning.
 #pragma once
 
-#include "app/message_window.h"
+#include "hostbase/message_window.h"
 #include "qv/critical_section.h"
 #include "qv/event.h"
 #include "qv/message_loop.h"
@@ -29,7 +29,7 @@ class AndroidConnectCallback {
 
 // Completions reach the UI thread through the process's message window (message 0x401 with
 // the manager as handler), which must exist before the manager is created.
-class CAndroidConnectManager : public app::MessageHandler {
+class CAndroidConnectManager : public hostbase::MessageHandler {
  public:
   // The client learns the block it writes from this environment variable.
   static constexpr const wchar_t* kBlockVariable = L"TIVOREL_ADB_BLOCK";
@@ -102,5 +102,5 @@ class CAndroidConnectManager : public app::MessageHandler {
   bool stopped_ = false;
   qv::win32::multithread::critical_section lock_;
   slot slots_[2];
-  app::CMessageWindow* window_ = nullptr;
+  hostbase::CMessageWindow* window_ = nullptr;
 };

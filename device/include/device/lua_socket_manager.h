@@ -5,9 +5,7 @@
 #include "device/socket_message_manager.h"
 #include "qv_engine.h"
 
-extern "C" {
 #include <lua.h>
-}
 
 namespace device {
 

@@ -4,7 +4,7 @@
 // Everything runs on the UI thread. Callbacks and the event listener receive decoded argument
 // lists; they may cancel any request, uninitialise or destroy the manager while being called,
 // and nothing touches a released request, socket or handler afterwards. Finished requests are
-// released later through the process's message window (app::CMessageWindow), so a socket is
+// released later through the process's message window (hostbase::CMessageWindow), so a socket is
 // never destroyed under its own notification.
 #pragma once
 

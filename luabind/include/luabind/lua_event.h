@@ -5,9 +5,7 @@
 
 #include "qv_engine.h"
 
-extern "C" {
 #include <lauxlib.h>
-}
 
 #include <cstdint>
 #include <list>
@@ -21,7 +19,9 @@ namespace luabind {
 constexpr long kOk = 0;
 constexpr long kFail = static_cast<long>(0x80004005L);  // E_FAIL
 
-// One Lua function held as a registry reference of the state that attached it.
+// The one listener type: a Lua function kept in the registry of the state that attached it and
+// called through QVLRT_LuaCall with the context "CLuaEvent::Call", so that an error goes to the
+// runtime's log and never past the caller.
 class CLuaEvent {
  public:
   CLuaEvent() = default;
@@ -29,9 +29,26 @@ class CLuaEvent {
   CLuaEvent(const CLuaEvent&) = delete;
   CLuaEvent& operator=(const CLuaEvent&) = delete;
 
-  // Takes a reference to the function at `index`; false (and nothing held) when it is not a
-  // function.
+  // Takes a reference to the function at `index`, releasing any earlier one; false (and
+  // nothing held) when it is not a function.
   bool Hold(lua_State* L, int index);
+  // Lets the function go; true when one was held.
+  bool Release();
+  bool empty() const { return L_ == nullptr; }
+
+  // Calls the function with what push_args pushes (it returns their count) and leaves the stack
+  // as it was. The owner of this listener may be gone when Fire returns: callers touch nothing
+  // of theirs afterwards.
+  template <typename PushArgs>
+  void Fire(PushArgs push_args) const {
+    if (!L_) return;
+    lua_State* L = L_;
+    const int top = lua_gettop(L);
+    lua_rawgeti(L, LUA_REGISTRYINDEX, ref_);
+    const int n = push_args(L);
+    QVLRT_LuaCall(L, n, 0, "CLuaEvent::Call");
+    lua_settop(L, top);
+  }
 
   lua_State* state() const { return L_; }
   int ref() const { return ref_; }
@@ -169,15 +186,7 @@ void FireLuaEvent(CLuaEventContainer& container, PushArgs push_args) {
   IEventEnum<CLuaEvent>* e = nullptr;
   container.Clone(&e);
   CLuaEvent* listener = nullptr;
-  while (e->Next(&listener) == 0) {
-    lua_State* L = listener->state();
-    const int ref = listener->ref();  // the listener may be released during its call
-    const int top = lua_gettop(L);
-    lua_rawgeti(L, LUA_REGISTRYINDEX, ref);
-    const int n = push_args(L);
-    QVLRT_LuaCall(L, n, 0, "CLuaEvent::Call");
-    lua_settop(L, top);
-  }
+  while (e->Next(&listener) == 0) listener->Fire(push_args);
 }
 
 // The object of class `class_name` at index 1, or null. Anything else raises Lua's usual

@@ -12,7 +12,4 @@ void RegisterGlobal(QVLRT_ENV env, const char* obj_name, const char* class_name,
                     const QVLRT_METHOD* methods, QVLRT_FACTORY factory);
 void RegisterClass(QVLRT_ENV env, const char* class_name, const QVLRT_METHOD* methods);
 
-// "Win32Shell.Object" of class "Win32Shell.Class".
-void RegisterWin32Shell(QVLRT_ENV env);
-
 }  // namespace luabind

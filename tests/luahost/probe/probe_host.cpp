@@ -1,7 +1,7 @@
 // The host built for framework tests: the standard start-up plus probe objects that expose the
 // binding framework (lazy factories, listener containers, pushed objects with __gc) to Lua, and
 // a check that shutdown released the process-wide objects in the reverse order of creation.
-#include "app/path_manager.h"
+#include "hostbase/path_manager.h"
 #include "app/startup.h"
 #include "luabind/lua_event.h"
 #include "luabind/registration.h"
@@ -13,9 +13,7 @@
 #include <string>
 #include <vector>
 
-extern "C" {
 #include <lauxlib.h>
-}
 
 namespace {
 
@@ -138,7 +136,7 @@ void register_probes(QVLRT_ENV env) {
 
 // Appends a line to the package's result file, when the package wrote one.
 void report(const std::string& line) {
-  std::wstring dir = app::GetModuleDir();
+  std::wstring dir = hostbase::GetModuleDir();
   std::string path = qv::path::to_native(qv::text::wide_to_utf8(dir + L"xar\\hosttest.result"));
   std::FILE* probe_file = std::fopen(path.c_str(), "r");
   if (!probe_file) return;

@@ -1,6 +1,6 @@
 // The stateless path, folder, file and disk utilities for Lua. Their methods read their
 // arguments from index 2 and do not look at argument 1.
-#include "store/lua_net_fs.h"
+#include "store/netfs/lua_net_fs.h"
 
 #include "fs_utility_os.h"
 #include "lua_net_support.h"

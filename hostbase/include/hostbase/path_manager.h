@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace app {
+namespace hostbase {
 
 class CPathManager {
  public:
@@ -38,4 +38,4 @@ std::wstring GetModuleDir();         // directory of the program's code
 // the file or the key is missing.
 std::wstring ReadAppVersion();
 
-}  // namespace app
+}  // namespace hostbase

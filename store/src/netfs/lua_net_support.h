@@ -5,10 +5,8 @@
 
 #include "qv_engine.h"
 
-extern "C" {
 #include <lauxlib.h>
 #include <lua.h>
-}
 
 #include <cmath>
 #include <cstdint>

@@ -2,7 +2,7 @@
 // device-change listeners, one-second timers and Destroy.
 #include <gtest/gtest.h>
 
-#include "app/message_window.h"
+#include "hostbase/message_window.h"
 
 #include <atomic>
 #include <stdexcept>
@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-using namespace app;
+using namespace hostbase;
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "app/profile.h"
+#include "hostbase/profile.h"
 
 #include <cwctype>
 #include <optional>
 #include <vector>
 
-namespace app {
+namespace hostbase {
 namespace {
 
 bool is_blank(wchar_t c) { return std::iswspace(static_cast<wint_t>(c)) || c == 0x1A; }
@@ -80,4 +80,4 @@ std::wstring ParseProfileString(const std::wstring& text, const std::wstring& se
   return copy_entry(def, max_chars);
 }
 
-}  // namespace app
+}  // namespace hostbase

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string>
 
-namespace app {
+namespace hostbase {
 
 // The value of key in section of the file, or def_value when the file, the section or the key
 // (with a value) is missing.
@@ -19,4 +19,4 @@ std::wstring ParseProfileString(const std::wstring& text, const std::wstring& se
                                 const std::wstring& key, const std::wstring& def_value,
                                 std::size_t max_chars);
 
-}  // namespace app
+}  // namespace hostbase

@@ -1,4 +1,4 @@
-#include "desktop/scrambled_container.h"
+#include "qv/scrambled_container.h"
 #include "test_files.h"
 
 #include <gtest/gtest.h>
@@ -8,10 +8,10 @@
 #include <set>
 
 namespace fs = std::filesystem;
-using desktop_test::Entry;
-using desktop_test::ReadFile;
-using desktop_test::TempDir;
-using desktop_test::WriteArchive;
+using tiv_test_files::Entry;
+using tiv_test_files::ReadFile;
+using tiv_test_files::TempDir;
+using tiv_test_files::WriteArchive;
 
 namespace {
 
@@ -29,7 +29,7 @@ std::vector<std::uint8_t> Scramble(const std::string& zip, std::array<std::uint8
 std::string ZipOf(const std::vector<Entry>& entries) {
   TempDir dir;
   const fs::path file = dir.path() / "z.zip";
-  WriteArchive(file, desktop_test::Format::kZip, entries);
+  WriteArchive(file, tiv_test_files::Format::kZip, entries);
   return ReadFile(file);
 }
 
@@ -53,30 +53,30 @@ TEST(ScrambledContainer, WriterAndReaderRoundTrip) {
       {0x54, 0x56, 0x44, 0x42}, {0xFF, 0x00, 0x80, 0x01}, {0, 0, 0, 0}};
   for (const auto& doc : docs) {
     for (const auto& key : keys) {
-      auto c = desktop::WriteScrambledDocument(doc, key);
+      auto c = qv::container::WriteScrambledDocument(doc, key);
       ASSERT_GE(c.size(), 4u);
       EXPECT_TRUE(std::equal(key.begin(), key.end(), c.begin()));
-      EXPECT_TRUE(desktop::ReadScrambledDocument(c) == doc);  // no diff dump of 300 kB
-      EXPECT_EQ(desktop::WriteScrambledDocument(doc, key), c);  // same input, same bytes
+      EXPECT_TRUE(qv::container::ReadScrambledDocument(c) == doc);  // no diff dump of 300 kB
+      EXPECT_EQ(qv::container::WriteScrambledDocument(doc, key), c);  // same input, same bytes
     }
   }
 }
 
 TEST(ScrambledContainer, ZeroKeyIsAPlainZipBehindFourZeroBytes) {
-  auto c = desktop::WriteScrambledDocument(kDoc, {0, 0, 0, 0});
+  auto c = qv::container::WriteScrambledDocument(kDoc, {0, 0, 0, 0});
   ASSERT_GT(c.size(), 8u);
   EXPECT_EQ(std::memcmp(c.data(), "\0\0\0\0PK\x03\x04", 8), 0);
   // And a zip made by another writer reads the same way.
   const std::string zip = ZipOf({{"readme.txt", "no"}, {"MY.DT", kDoc}});
   auto other = Scramble(zip, {0, 0, 0, 0});
-  EXPECT_EQ(desktop::ReadScrambledDocument(other), kDoc);
+  EXPECT_EQ(qv::container::ReadScrambledDocument(other), kDoc);
   auto keyed = Scramble(zip, {0x12, 0x34, 0x56, 0x78});
-  EXPECT_EQ(desktop::ReadScrambledDocument(keyed), kDoc);
+  EXPECT_EQ(qv::container::ReadScrambledDocument(keyed), kDoc);
 }
 
 TEST(ScrambledContainer, BadContainersGiveAnEmptyDocument) {
   const std::array<std::uint8_t, 4> key{9, 8, 7, 6};
-  const auto good = desktop::WriteScrambledDocument(kDoc, key);
+  const auto good = qv::container::WriteScrambledDocument(kDoc, key);
   std::vector<std::pair<std::string, std::vector<std::uint8_t>>> cases;
   cases.push_back({"empty", {}});
   cases.push_back({"three bytes", {1, 2, 3}});
@@ -93,14 +93,14 @@ TEST(ScrambledContainer, BadContainersGiveAnEmptyDocument) {
   }
   for (const auto& [name, bytes] : cases) {
     SCOPED_TRACE(name);
-    EXPECT_EQ(desktop::ReadScrambledDocument(bytes), "");
+    EXPECT_EQ(qv::container::ReadScrambledDocument(bytes), "");
   }
-  EXPECT_EQ(desktop::ReadScrambledDocument(nullptr, 0), "");
+  EXPECT_EQ(qv::container::ReadScrambledDocument(nullptr, 0), "");
 }
 
 TEST(ScrambledContainer, DeclaredSizesAreNotTrusted) {
   const std::array<std::uint8_t, 4> key{0, 0, 0, 0};
-  const auto good = desktop::WriteScrambledDocument(kDoc, key);
+  const auto good = qv::container::WriteScrambledDocument(kDoc, key);
   // Offsets of the uncompressed size in the local header (4 + 22) and the central header.
   const std::size_t local_size = 4 + 22;
   const std::size_t eocd = good.size() - 22;
@@ -110,15 +110,15 @@ TEST(ScrambledContainer, DeclaredSizesAreNotTrusted) {
   ASSERT_EQ(Get32(good, local_size), kDoc.size());
   ASSERT_EQ(Get32(good, central_size), kDoc.size());
 
-  for (std::uint32_t declared : {0xFFFFFFF0u, std::uint32_t(desktop::kMaxScrambledDocumentSize + 1),
+  for (std::uint32_t declared : {0xFFFFFFF0u, std::uint32_t(qv::container::kMaxScrambledDocumentSize + 1),
                                  std::uint32_t(kDoc.size() + 1), std::uint32_t(kDoc.size() - 1), 0u}) {
     SCOPED_TRACE(declared);
     auto bad = good;
     Put32(bad, local_size, declared);
     Put32(bad, central_size, declared);
-    EXPECT_EQ(desktop::ReadScrambledDocument(bad), "");
+    EXPECT_EQ(qv::container::ReadScrambledDocument(bad), "");
   }
-  EXPECT_TRUE(desktop::WriteScrambledDocument(std::string(desktop::kMaxScrambledDocumentSize + 1, 'a'),
+  EXPECT_TRUE(qv::container::WriteScrambledDocument(std::string(qv::container::kMaxScrambledDocumentSize + 1, 'a'),
                                               key)
                   .empty());
 }
@@ -127,7 +127,7 @@ TEST(DeviceDatabase, BuiltContainerHoldsTheSourceDocument) {
   std::string container = ReadFile(TIVOREL_DEVDB_CONTAINER);
   const std::string source = ReadFile(TIVOREL_DEVDB_SOURCE);
   ASSERT_GT(source.size(), 1000u);
-  const std::string doc = desktop::ReadScrambledDocument(Bytes(container));
+  const std::string doc = qv::container::ReadScrambledDocument(Bytes(container));
   ASSERT_EQ(doc, source);
 
   qv::xml::basic_xml_dom_parser parser;

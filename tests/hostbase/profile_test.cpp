@@ -2,7 +2,7 @@
 // against the system's own GetPrivateProfileStringW, which is what keeps the POSIX reader honest.
 #include <gtest/gtest.h>
 
-#include "app/profile.h"
+#include "hostbase/profile.h"
 
 #include "qv/text.h"
 
@@ -47,17 +47,17 @@ TEST(Profile, LooksUpLikeTheWindowsProfileFunctions) {
     // A new file per case: Windows caches the profile it read last.
     const fs::path file = dir / ("config" + std::to_string(n++) + ".ini");
     std::ofstream(file, std::ios::binary) << c.text;
-    const std::wstring got = app::ReadProfileString(L"basic", L"appver", L"1.0",
+    const std::wstring got = hostbase::ReadProfileString(L"basic", L"appver", L"1.0",
                                                     file.wstring(), 9);
     EXPECT_EQ(qv::text::wide_to_utf8(got), c.want) << c.name;
-    EXPECT_EQ(qv::text::wide_to_utf8(app::ParseProfileString(
+    EXPECT_EQ(qv::text::wide_to_utf8(hostbase::ParseProfileString(
                   qv::text::utf8_to_wide(std::string(c.text).substr(
                       std::string(c.text).rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0)),
                   L"basic", L"appver", L"1.0", 9)),
               c.want)
         << c.name << " (parser)";
   }
-  EXPECT_EQ(app::ReadProfileString(L"basic", L"appver", L"1.0", (dir / "missing.ini").wstring(), 9),
+  EXPECT_EQ(hostbase::ReadProfileString(L"basic", L"appver", L"1.0", (dir / "missing.ini").wstring(), 9),
             L"1.0");
   fs::remove_all(dir);
 }

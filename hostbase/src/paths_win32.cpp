@@ -3,7 +3,7 @@
 #include <shlobj.h>
 #include <windows.h>
 
-namespace app::paths_os {
+namespace hostbase::paths_os {
 
 std::wstring module_file_name() {
   std::wstring buf(MAX_PATH, L'\0');
@@ -46,4 +46,4 @@ bool make_dir(const std::wstring& path) {
 void set_last_error(unsigned long code) { SetLastError(code); }
 unsigned long last_error() { return GetLastError(); }
 
-}  // namespace app::paths_os
+}  // namespace hostbase::paths_os

@@ -1,4 +1,4 @@
-#include "desktop/scrambled_container.h"
+#include "qv/scrambled_container.h"
 
 #include <unzip.h>
 #include <zlib.h>
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <memory>
 
-namespace desktop {
+namespace qv::container {
 
 namespace {
 
@@ -210,4 +210,4 @@ std::vector<std::uint8_t> WriteScrambledDocument(const std::string& document,
   return out;
 }
 
-}  // namespace desktop
+}  // namespace qv::container

@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace app::paths_os {
+namespace hostbase::paths_os {
 namespace {
 thread_local unsigned long t_last_error = 0;
 
@@ -55,4 +55,4 @@ void set_last_error(unsigned long code) {
 
 unsigned long last_error() { return t_last_error; }
 
-}  // namespace app::paths_os
+}  // namespace hostbase::paths_os

@@ -1,11 +1,11 @@
-#include "app/profile.h"
+#include "hostbase/profile.h"
 
 #include "qv/path.h"
 #include "qv/text.h"
 
 #include <cstdio>
 
-namespace app {
+namespace hostbase {
 
 std::wstring ReadProfileString(const std::wstring& section, const std::wstring& key,
                                const std::wstring& def_value, const std::wstring& file,
@@ -23,4 +23,4 @@ std::wstring ReadProfileString(const std::wstring& section, const std::wstring& 
   return ParseProfileString(qv::text::utf8_to_wide(bytes), section, key, def_value, max_chars);
 }
 
-}  // namespace app
+}  // namespace hostbase

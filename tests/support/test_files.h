@@ -17,7 +17,7 @@
 #include <utility>
 #include <vector>
 
-namespace desktop_test {
+namespace tiv_test_files {
 
 namespace fs = std::filesystem;
 
@@ -25,7 +25,7 @@ class TempDir {
  public:
   TempDir() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ = fs::temp_directory_path() / (std::string("tiv_desktop_") + info->test_suite_name() +
+    path_ = fs::temp_directory_path() / (std::string("tiv_files_") + info->test_suite_name() +
                                          "_" + info->name() + "_" + std::to_string(counter()++));
     fs::remove_all(path_);
     fs::create_directories(path_);
@@ -146,4 +146,4 @@ inline void WriteArchive(const fs::path& file, Format format, const std::vector<
   WriteFile(file, std::string(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(used)));
 }
 
-}  // namespace desktop_test
+}  // namespace tiv_test_files

@@ -1,8 +1,8 @@
-#include "win32_shell.h"
+#include "shell_os.h"
 
 #include <ctime>
 
-namespace luabind::shell_os {
+namespace desktop::os {
 
 std::uint32_t tick_count() {
   timespec ts{};
@@ -11,4 +11,4 @@ std::uint32_t tick_count() {
                                     static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u);
 }
 
-}  // namespace luabind::shell_os
+}  // namespace desktop::os

@@ -1,6 +1,6 @@
-#include "app/message_window.h"
+#include "hostbase/message_window.h"
 
-namespace app {
+namespace hostbase {
 
 CMessageWindow::~CMessageWindow() { Destroy(); }
 
@@ -119,4 +119,4 @@ qv::loop::lresult_t CMessageWindow::WindowProc(void* self, qv::loop::window_hand
   return 0;
 }
 
-}  // namespace app
+}  // namespace hostbase

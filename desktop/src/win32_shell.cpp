@@ -1,15 +1,13 @@
 // "Win32Shell.Object": small system services for the Lua code. The object has no state, and its
 // methods do not look at argument 1.
 #include "luabind/registration.h"
-#include "win32_shell.h"
+#include "shell_os.h"
 
 #include "qv/message_loop.h"
 
-extern "C" {
 #include <lauxlib.h>
-}
 
-namespace luabind {
+namespace desktop {
 namespace {
 
 // The exit code is read from index 1, where a call with ":" has the object (giving 0).
@@ -19,7 +17,7 @@ int PostQuitMessage(lua_State* L) {
 }
 
 int GetTickCount(lua_State* L) {
-  lua_pushnumber(L, static_cast<lua_Number>(shell_os::tick_count()));
+  lua_pushnumber(L, static_cast<lua_Number>(os::tick_count()));
   return 1;
 }
 
@@ -39,7 +37,7 @@ void* Factory(std::uintptr_t) {
 }  // namespace
 
 void RegisterWin32Shell(QVLRT_ENV env) {
-  RegisterGlobal(env, "Win32Shell.Object", "Win32Shell.Class", kMethods, Factory);
+  luabind::RegisterGlobal(env, "Win32Shell.Object", "Win32Shell.Class", kMethods, Factory);
 }
 
-}  // namespace luabind
+}  // namespace desktop

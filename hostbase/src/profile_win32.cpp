@@ -1,10 +1,10 @@
-#include "app/profile.h"
+#include "hostbase/profile.h"
 
 #include <windows.h>
 
 #include <vector>
 
-namespace app {
+namespace hostbase {
 
 std::wstring ReadProfileString(const std::wstring& section, const std::wstring& key,
                                const std::wstring& def_value, const std::wstring& file,
@@ -15,4 +15,4 @@ std::wstring ReadProfileString(const std::wstring& section, const std::wstring& 
   return std::wstring(buf.data(), n);
 }
 
-}  // namespace app
+}  // namespace hostbase

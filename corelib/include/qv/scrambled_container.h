@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace desktop {
+namespace qv::container {
 
 // Largest "my.dt" either side accepts; a declared size above it is refused before allocation.
 constexpr std::size_t kMaxScrambledDocumentSize = 64u << 20;
@@ -25,4 +25,4 @@ inline std::string ReadScrambledDocument(const std::vector<std::uint8_t>& bytes)
 std::vector<std::uint8_t> WriteScrambledDocument(const std::string& document,
                                                  const std::array<std::uint8_t, 4>& key);
 
-}  // namespace desktop
+}  // namespace qv::container

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/path_manager.h"
+#include "hostbase/path_manager.h"
 
 #include "qv/path.h"
 #include "qv/text.h"
@@ -17,7 +17,7 @@ fs::path native(const std::wstring& windows_text) {
 }  // namespace
 
 TEST(PathManager, DirectoriesHangOffTheProgramDirectory) {
-  app::CPathManager pm;
+  hostbase::CPathManager pm;
   const std::wstring exe = pm.GetExeDir();
   ASSERT_FALSE(exe.empty());
   EXPECT_EQ(exe.back(), L'\\');
@@ -26,29 +26,29 @@ TEST(PathManager, DirectoriesHangOffTheProgramDirectory) {
   EXPECT_EQ(pm.GetSearchDir(), exe);
   EXPECT_EQ(pm.GetProfileDir(), exe + L"Profiles\\");
   EXPECT_EQ(pm.GetXarDir(), exe + L"xar");
-  EXPECT_EQ(app::GetModuleDir(), exe);
+  EXPECT_EQ(hostbase::GetModuleDir(), exe);
   EXPECT_FALSE(fs::exists(native(pm.GetProfileDir()))) << "the profile folder is not created";
 }
 
 TEST(PathManager, TempDirIsCreatedUnderTheSystemTemporaryPath) {
-  app::CPathManager pm;
+  hostbase::CPathManager pm;
   const std::wstring t = pm.GetTempDir();
   const std::wstring tail = L"\\Tivorel\\";
   ASSERT_GT(t.size(), tail.size());
   EXPECT_EQ(t.substr(t.size() - tail.size()), tail);
   EXPECT_TRUE(fs::is_directory(native(t)));
-  EXPECT_EQ(app::GetTempDirectory(), t);
+  EXPECT_EQ(hostbase::GetTempDirectory(), t);
 }
 
 TEST(PathManager, DirectoryOfNeedsASeparator) {
-  EXPECT_EQ(app::DirectoryOf(L"a/b\\c.txt"), L"a/b\\");
-  EXPECT_EQ(app::DirectoryOf(L"c:\\x/"), L"c:\\x/");
-  EXPECT_EQ(app::DirectoryOf(L"no-separator"), L"");
-  EXPECT_EQ(app::GetPathLastError(), app::kErrorInvalidArgument);
+  EXPECT_EQ(hostbase::DirectoryOf(L"a/b\\c.txt"), L"a/b\\");
+  EXPECT_EQ(hostbase::DirectoryOf(L"c:\\x/"), L"c:\\x/");
+  EXPECT_EQ(hostbase::DirectoryOf(L"no-separator"), L"");
+  EXPECT_EQ(hostbase::GetPathLastError(), hostbase::kErrorInvalidArgument);
 }
 
 TEST(PathManager, DataDirectoriesEndWithBackslash) {
-  const std::wstring user = app::GetAppDataDir();
+  const std::wstring user = hostbase::GetAppDataDir();
   if (!user.empty()) {  // empty only when the system has no such folder
     EXPECT_EQ(user.substr(user.size() - 9), L"\\Tivorel\\");
     EXPECT_TRUE(fs::is_directory(native(user)));
@@ -56,13 +56,13 @@ TEST(PathManager, DataDirectoriesEndWithBackslash) {
 }
 
 TEST(AppVersion, ReadFromTheProfileWithDefaultAndLimit) {
-  const fs::path profiles = native(app::GetModuleDir() + L"Profiles");
+  const fs::path profiles = native(hostbase::GetModuleDir() + L"Profiles");
   ASSERT_FALSE(fs::exists(profiles));
-  EXPECT_EQ(app::ReadAppVersion(), L"1.0");
+  EXPECT_EQ(hostbase::ReadAppVersion(), L"1.0");
   fs::create_directories(profiles);
   std::ofstream(profiles / "config.ini") << "[Basic]\r\nAPPVER = 1.2.3.4567890\r\n";
-  EXPECT_EQ(app::ReadAppVersion(), L"1.2.3.456");
+  EXPECT_EQ(hostbase::ReadAppVersion(), L"1.2.3.456");
   std::ofstream(profiles / "config.ini") << "[basic]\r\nother=1\r\n";
-  EXPECT_EQ(app::ReadAppVersion(), L"1.0");
+  EXPECT_EQ(hostbase::ReadAppVersion(), L"1.0");
   fs::remove_all(profiles);
 }

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace app {
+namespace hostbase {
 
 constexpr unsigned kMsgHandler = qv::loop::kWmUser + 1;  // 0x401
 constexpr std::uint32_t kFirstTimerId = 0x7000;
@@ -95,4 +95,4 @@ class CMessageWindow {
   qv::loop::window_handle window_ = nullptr;
 };
 
-}  // namespace app
+}  // namespace hostbase

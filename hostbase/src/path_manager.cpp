@@ -1,11 +1,11 @@
-#include "app/path_manager.h"
+#include "hostbase/path_manager.h"
 
 #include "paths_os.h"
-#include "app/profile.h"
+#include "hostbase/profile.h"
 
 #include "qv/path.h"
 
-namespace app {
+namespace hostbase {
 
 std::wstring DirectoryOf(const std::wstring& path) {
   const auto pos = path.find_last_of(L"\\/");
@@ -90,4 +90,4 @@ std::wstring ReadAppVersion() {
   return ReadProfileString(L"basic", L"appver", L"1.0", file, 9);
 }
 
-}  // namespace app
+}  // namespace hostbase

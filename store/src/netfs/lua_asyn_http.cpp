@@ -1,5 +1,5 @@
 // "qv.win32.net.asyn_http" and "qv.win32.net.asyn_http_file" for Lua, and their factories.
-#include "store/lua_net_fs.h"
+#include "store/netfs/lua_net_fs.h"
 
 #include "lua_net_support.h"
 #include "luabind/lua_event.h"
