@@ -18,17 +18,38 @@ export CCACHE_DIR=${CCACHE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/tivorel/ccache}
 export CCACHE_MAXSIZE=${CCACHE_MAXSIZE:-5G}
 jobs=$(nproc)
 
+# Wine runs 32-bit Windows programs only where the kernel runs 32-bit x86 code; some machines
+# (a 64-bit-only virtual machine) refuse it. There the Windows target is still built, with the
+# machine's own device-database packer, and its tests are reported as not run.
+runs_32bit() { [ -x /lib/ld-linux.so.2 ] && /lib/ld-linux.so.2 --version >/dev/null 2>&1; }
+
 declare -A result
 failed=0
 for p in "${presets[@]}"; do
   echo "=== $p: configure and build"
   start=$SECONDS
-  if ! cmake --preset "$p" >"build-$p.configure.log" 2>&1; then
+  extra=()
+  wine_ok=1
+  if [ "$p" = windows ] && ! runs_32bit; then
+    wine_ok=0
+    echo "=== windows: this machine cannot execute 32-bit x86 programs, so Wine cannot run the"
+    echo "=== Windows tests here; the Windows target is built and its tests are NOT run"
+    [ -f build/linux/CMakeCache.txt ] || cmake --preset linux >/dev/null
+    cmake --build --preset linux --target tivorel_devdb -j "$jobs" >/dev/null || true
+    extra=(-DTIVOREL_HOST_DEVDB="$root/build/linux/tools/devdb/tivorel_devdb")
+  elif [ "$p" = windows ]; then
+    extra=(-DTIVOREL_HOST_DEVDB=)
+  fi
+  if ! cmake --preset "$p" "${extra[@]}" >"build-$p.configure.log" 2>&1; then
     cat "build-$p.configure.log"; result[$p]="configure failed"; failed=1; continue
   fi
   rm -f "build-$p.configure.log"
   if ! cmake --build --preset "$p" -j "$jobs"; then
     result[$p]="build failed"; failed=1; continue
+  fi
+  if [ "$p" = windows ] && [ "$wine_ok" = 0 ]; then
+    result[$p]="built; tests not run (no 32-bit x86 execution on this machine) ($((SECONDS - start)) s)"
+    continue
   fi
   echo "=== $p: tests"
   if [ "$p" = windows ]; then
