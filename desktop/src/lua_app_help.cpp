@@ -348,6 +348,7 @@ Json::Value table_to_json(lua_State* L, int index, int depth);
 // A table's elements 1..n, each a JSON object.
 Json::Value array_to_json(lua_State* L, int index, int depth) {
   Json::Value out(Json::arrayValue);
+  if (!lua_checkstack(L, 4)) return out;
   const int n = static_cast<int>(lua_objlen(L, index));
   for (int i = 1; i <= n; ++i) {
     lua_rawgeti(L, index, i);
@@ -359,7 +360,8 @@ Json::Value array_to_json(lua_State* L, int index, int depth) {
 
 Json::Value table_to_json(lua_State* L, int index, int depth) {
   Json::Value out(Json::objectValue);
-  if (depth > kMaxJsonDepth) return out;
+  // Each level holds a key, a value and a copy of the key on the Lua stack.
+  if (depth > kMaxJsonDepth || !lua_checkstack(L, 4)) return out;
   lua_pushnil(L);
   while (lua_next(L, index) != 0) {
     // The key as a string, converted on a copy so that lua_next still finds its place.

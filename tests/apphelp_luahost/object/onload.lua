@@ -14,7 +14,7 @@ T.run("directories", function()
   local exe, profile, temp = app:GetExeDir(), app:GetProfileDir(), app:GetTempDir()
   T.equal(exe:sub(-1), "\\", "program directory ends with a backslash")
   T.equal(profile, exe .. "Profiles\\", "profile directory")
-  T.equal(temp:sub(-9), "Tivorel\\", "temporary directory")
+  T.equal(temp:sub(-8), "Tivorel\\", "temporary directory")
 end)
 
 T.run("start command", function()
