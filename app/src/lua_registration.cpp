@@ -3,6 +3,7 @@
 #include "app/lua_registration.h"
 
 #include "android/lua_android_connect_manager.h"
+#include "desktop/app_help.h"
 #include "desktop/win32_shell.h"
 #include "device/lua_socket_manager.h"
 #include "luabind/registration.h"
@@ -19,7 +20,8 @@ void RegisterLuaObjects(QVLRT_ENV env) {
   store::RegisterPathUtility(env);   // "qv.filesystem.path_utility", "qv.pathsystem.path_utility"
   store::RegisterAsynHttp(env);      // "qv.win32.net.asyn_http" and its factory
   store::RegisterAsynHttpFile(env);  // "qv.win32.net.asyn_http_file" and its factory
-  // "AppHelp.Object", "Device.Manager"
+  desktop::RegisterAppHelp(env);  // "AppHelp.Object"
+  // "Device.Manager"
   RegisterAndroidConnectManager(env);  // "AndroidCon.Manager"
   // "Driver.Manager"
   device::RegisterSocketManagerClass(env);  // "Socket.Manager.Class"

@@ -22,7 +22,7 @@ std::unique_ptr<boost::asio::signal_set>& signals() {
 }
 
 // Quotes one argument so that the Windows command-line rules give it back unchanged.
-std::wstring quote(const std::wstring& arg) {
+std::wstring quote_whole(const std::wstring& arg) {
   if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
   std::wstring out = L"\"";
   std::size_t backslashes = 0;
@@ -42,6 +42,18 @@ std::wstring quote(const std::wstring& arg) {
   out.append(backslashes * 2, L'\\');
   out.push_back(L'"');
   return out;
+}
+
+// A switch with a value ("-url:a b") is quoted behind its colon ("-url:\"a b\""): the same
+// argument by the Windows rules, and the form in which the switch reader takes the whole value.
+std::wstring quote(const std::wstring& arg) {
+  if (!arg.empty() && (arg[0] == L'-' || arg[0] == L'/')) {
+    const std::size_t colon = arg.find(L':');
+    if (colon != std::wstring::npos && colon + 1 < arg.size() &&
+        arg.find_first_of(L" \t\n\v\"") > colon)
+      return arg.substr(0, colon + 1) + quote_whole(arg.substr(colon + 1));
+  }
+  return quote_whole(arg);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "qv/text.h"
 #include "android/android_connect_manager.h"
 #include "app/lua_registration.h"
+#include "desktop/app_help.h"
 #include "store/lua_download_manager.h"
 #include "store/lua_objects.h"
 #include "store/sqlite_manager.h"
@@ -218,6 +219,8 @@ void ShutDown() {
   store::release_lua_objects();
   singleton_ex<CSqliteManager>::release();
   trace("release CSqliteManager");
+  // Its timer lives on the message window and its listeners in the Lua state.
+  desktop::ReleaseAppHelp();
   if (CMessageWindow* mw = singleton_ex<CMessageWindow>::instance()) mw->Destroy();
   singleton_ex<CMessageWindow>::release();
   trace("release CMessageWindow");

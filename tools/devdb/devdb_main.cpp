@@ -1,12 +1,13 @@
 // tivorel_devdb: packs a device database document into the scrambled container that travels
 // with the ADB client, and unpacks one again for inspection.
 //
-//   tivorel_devdb pack [--key HHHHHHHH] <source.xml> <container>
+//   tivorel_devdb pack [--key HHHHHHHH] [--plain] <source.xml> <container>
 //   tivorel_devdb unpack <container> <document.xml | ->
 //   tivorel_devdb check <source.xml>
 //
-// pack checks the document first and refuses one that the device detector could not use. The
-// key is four bytes in hex; without --key a random key is chosen.
+// pack checks the document first and refuses one that the device detector could not use; with
+// --plain it packs any well-formed XML document (the package destinations travel in the same
+// container). The key is four bytes in hex; without --key a random key is chosen.
 
 #include "qv/scrambled_container.h"
 #include "devdb_check.h"
@@ -25,7 +26,7 @@ namespace {
 
 int usage() {
   std::fprintf(stderr,
-               "usage: tivorel_devdb pack [--key HHHHHHHH] <source.xml> <container>\n"
+               "usage: tivorel_devdb pack [--key HHHHHHHH] [--plain] <source.xml> <container>\n"
                "       tivorel_devdb unpack <container> <document.xml | ->\n"
                "       tivorel_devdb check <source.xml>\n");
   return 2;
@@ -82,6 +83,11 @@ int pack(int argc, char** argv) {
     }
     i += 2;
   }
+  bool plain = false;
+  if (i < argc && std::strcmp(argv[i], "--plain") == 0) {
+    plain = true;
+    ++i;
+  }
   if (argc - i != 2) return usage();
   const std::string source = argv[i], target = argv[i + 1];
   auto doc = read_file(source);
@@ -89,7 +95,15 @@ int pack(int argc, char** argv) {
     std::fprintf(stderr, "%s: cannot read\n", source.c_str());
     return 1;
   }
-  if (!check_document(source, *doc)) return 1;
+  if (plain) {
+    qv::xml::basic_xml_dom_parser parser;
+    if (!parser.parse_buffer(*doc)) {
+      std::fprintf(stderr, "%s: not a well-formed XML document\n", source.c_str());
+      return 1;
+    }
+  } else if (!check_document(source, *doc)) {
+    return 1;
+  }
   if (!key) {
     std::random_device rd;
     std::uint32_t r = rd();

@@ -1,12 +1,11 @@
-// The national code page 936 (GBK), in which download URLs travel to the maker's servers.
+// The national code page 936 (GBK), in which download URLs travel to the maker's servers. The
+// converter itself lives in corelib, where every module can reach it.
 #pragma once
 
-#include <string>
-#include <string_view>
+#include "qv/codepage.h"
 
 namespace store {
 
-// Characters that the code page cannot express become "?".
-std::string utf16_to_cp936(std::u16string_view s);
+using qv::codepage::utf16_to_cp936;
 
 }  // namespace store

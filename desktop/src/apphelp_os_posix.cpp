@@ -1,0 +1,168 @@
+#include "apphelp_os.h"
+
+#include "qv/text.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+namespace desktop::os {
+namespace {
+
+std::string native(const std::u16string& p) {
+  std::string s = qv::text::utf16_to_utf8(p);
+  std::replace(s.begin(), s.end(), '\\', '/');
+  return s;
+}
+
+// One argument quoted so that the Windows command-line rules give it back unchanged.
+std::u16string quote_whole(const std::u16string& arg) {
+  if (!arg.empty() && arg.find_first_of(u" \t\n\v\"") == std::u16string::npos) return arg;
+  std::u16string out = u"\"";
+  std::size_t backslashes = 0;
+  for (char16_t c : arg) {
+    if (c == u'\\') {
+      ++backslashes;
+      continue;
+    }
+    out.append(c == u'"' ? backslashes * 2 + 1 : backslashes, u'\\');
+    backslashes = 0;
+    out.push_back(c);
+  }
+  out.append(backslashes * 2, u'\\');
+  out.push_back(u'"');
+  return out;
+}
+
+// A switch with a value ("-url:a b") is quoted behind its colon ("-url:\"a b\""), as the
+// program's start-up forwards it: the same argument by the Windows rules, and the form in which
+// the switch reader takes the whole value.
+std::u16string quote(const std::u16string& arg) {
+  if (!arg.empty() && (arg[0] == u'-' || arg[0] == u'/')) {
+    const std::size_t colon = arg.find(u':');
+    if (colon != std::u16string::npos && colon + 1 < arg.size() &&
+        arg.find_first_of(u" \t\n\v\"") > colon)
+      return arg.substr(0, colon + 1) + quote_whole(arg.substr(colon + 1));
+  }
+  return quote_whole(arg);
+}
+
+class fd_guard {
+ public:
+  explicit fd_guard(int fd) : fd_(fd) {}
+  ~fd_guard() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  fd_guard(const fd_guard&) = delete;
+  fd_guard& operator=(const fd_guard&) = delete;
+  int get() const { return fd_; }
+  // Closes now and reports whether the close succeeded.
+  bool close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd < 0 || ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+bool write_all(int fd, const std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::u16string command_line() {
+  std::ifstream f("/proc/self/cmdline", std::ios::binary);
+  const std::string raw((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  std::u16string line;
+  std::size_t pos = 0;
+  while (pos < raw.size()) {
+    std::size_t end = raw.find('\0', pos);
+    if (end == std::string::npos) end = raw.size();
+    if (!line.empty()) line += u' ';
+    line += quote(qv::text::utf8_to_utf16(raw.data() + pos, end - pos));
+    pos = end + 1;
+  }
+  return line;
+}
+
+bool write_file_atomic(const std::u16string& target, const std::string& bytes) {
+  const std::string path = native(target);
+  const std::string tmp = path + ".tmp";
+  fd_guard fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (fd.get() < 0) return false;
+  const bool written = write_all(fd.get(), bytes) && ::fsync(fd.get()) == 0;
+  if (!fd.close() || !written || std::rename(tmp.c_str(), path.c_str()) != 0) {
+    ::unlink(tmp.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool create_empty_file(const std::u16string& path) {
+  fd_guard fd(::open(native(path).c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  return fd.get() >= 0 && fd.close();
+}
+
+// rename() replaces the target in one step; the data is made durable first.
+bool replace_file(const std::u16string& replacement, const std::u16string& target) {
+  const std::string from = native(replacement);
+  {
+    fd_guard fd(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0 || ::fsync(fd.get()) != 0) return false;
+  }
+  return std::rename(from.c_str(), native(target).c_str()) == 0;
+}
+
+bool move_at_restart(const std::u16string&, const std::u16string&) { return false; }
+
+// What Windows answers with its text-statistics test, for the cases that matter to a contact
+// file: the first 256 bytes (an even count) are read as UTF-16LE units. Every unit being a
+// printable ASCII character or a tab, CR or LF is proof. Otherwise it counts as UTF-16 when at
+// least 90% of the units share one high byte below 0x20 (text of one script below U+2000),
+// unless some byte is a lead byte of code page 936 (0x81-0xFE): that text may as well be GBK,
+// and Windows too rejects UTF-16 whose only evidence is the statistics in that case.
+bool looks_like_utf16(const std::string& bytes) {
+  const std::size_t n = std::min<std::size_t>(bytes.size(), 256) & ~std::size_t{1};
+  if (n < 2) return false;
+  const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
+  bool ascii16 = true;
+  std::size_t high_count[0x20] = {};
+  for (std::size_t i = 0; i < n; i += 2) {
+    const unsigned lo = b[i], hi = b[i + 1];
+    if (hi != 0 || !((lo >= 0x20 && lo < 0x7F) || lo == '\t' || lo == '\r' || lo == '\n'))
+      ascii16 = false;
+    if (hi < 0x20) ++high_count[hi];
+  }
+  if (ascii16) return true;
+  const std::size_t units = n / 2;
+  const std::size_t best = *std::max_element(std::begin(high_count), std::end(high_count));
+  if (best * 10 < units * 9) return false;
+  for (std::size_t i = 0; i < n; ++i)
+    if (b[i] >= 0x81 && b[i] <= 0xFE) return false;
+  return true;
+}
+
+bool local_time(std::tm& out) {
+  const std::time_t now = std::time(nullptr);
+  return now != static_cast<std::time_t>(-1) && localtime_r(&now, &out) != nullptr;
+}
+
+void set_app_icon(void*, int) {}
+
+}  // namespace desktop::os

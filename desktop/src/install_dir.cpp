@@ -1,0 +1,114 @@
+#include "desktop/install_dir.h"
+
+#include "file_util.h"
+
+#include "qv/scrambled_container.h"
+#include "qv/xml.h"
+
+#include <filesystem>
+#include <vector>
+
+namespace fs = std::filesystem;
+using qv::xml::element_ptr;
+
+namespace desktop {
+namespace {
+
+constexpr std::size_t kMaxContainerSize = 16u << 20;
+
+std::u16string lower(std::u16string s) {
+  for (char16_t& c : s)
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
+  return s;
+}
+
+// Names of the subfolders of dir (empty when it cannot be listed).
+std::vector<std::u16string> subfolders(const std::u16string& dir) {
+  std::vector<std::u16string> out;
+  std::error_code ec;
+  for (fs::directory_iterator it(NativePath(dir), ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code type_ec;
+    if (it->is_directory(type_ec) && !it->is_symlink(type_ec)) out.push_back(it->path().filename().u16string());
+  }
+  return out;
+}
+
+std::u16string trimmed_dir(std::u16string dir) {
+  while (!dir.empty() && (dir.back() == u'\\' || dir.back() == u'/')) dir.pop_back();
+  return dir;
+}
+
+void collect(const element_ptr& e, std::map<std::u16string, std::u16string>& table) {
+  const auto* com = e->attribute(u"com");
+  const auto* dir = e->attribute(u"dir");
+  if (com && dir) table.emplace(*com, *dir);
+  for (std::size_t i = 0; i < e->child_count(); ++i) collect(e->child(i), table);
+}
+
+// The rule of the destinations table: exactly one subfolder, looked up by name (else "other").
+InstallTarget by_table(const std::u16string& extracted, PackageDestinations& destinations) {
+  const auto subs = subfolders(extracted);
+  if (subs.size() != 1) return {};
+  const std::u16string dir = destinations.Lookup(subs[0]);
+  if (dir.empty()) return {};
+  return {trimmed_dir(extracted) + u"\\" + subs[0], dir + subs[0]};
+}
+
+InstallTarget from_manifest(const std::u16string& extracted, PackageDestinations& destinations) {
+  qv::xml::basic_xml_dom_parser parser;
+  if (parser.parse_file(NativePath(trimmed_dir(extracted) + u"\\manifest.xml")) && parser.root()) {
+    element_ptr data, destination;
+    qv::xml::select(parser.root(), u"/xpk/data", data);
+    qv::xml::select(parser.root(), u"/xpk/data/destination", destination);
+    const auto* name = data ? data->attribute(u"name") : nullptr;
+    if (name && !name->empty() && destination && !destination->text().empty())
+      return {trimmed_dir(extracted) + u"\\" + *name, destination->text()};
+  }
+  return by_table(extracted, destinations);
+}
+
+}  // namespace
+
+void PackageDestinations::Load() {
+  if (loaded_) return;
+  loaded_ = true;
+  table_.clear();
+  auto bytes = ReadWholeFile(file_, kMaxContainerSize);
+  if (!bytes) return;
+  const std::string doc = qv::container::ReadScrambledDocument(
+      reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size());
+  qv::xml::basic_xml_dom_parser parser;
+  if (doc.empty() || !parser.parse_buffer(doc) || !parser.root()) return;
+  collect(parser.root(), table_);
+}
+
+std::u16string PackageDestinations::Lookup(const std::u16string& package) {
+  Load();
+  auto it = table_.find(package);
+  if (it == table_.end()) it = table_.find(u"other");
+  return it == table_.end() ? std::u16string() : it->second;
+}
+
+InstallTarget GetInstallTarget(const std::u16string& kind_text, const std::u16string& extracted,
+                               PackageDestinations& destinations) {
+  const std::u16string kind = lower(kind_text);
+  if (kind == u"xpk") return from_manifest(extracted, destinations);
+  if (kind == u"gpk") return by_table(extracted, destinations);
+  if (kind == u"hpk") {
+    const std::u16string obb = trimmed_dir(extracted) + u"\\obb";
+    std::error_code ec;
+    if (!fs::is_directory(NativePath(obb), ec)) return {};
+    const auto subs = subfolders(obb);
+    if (subs.size() != 1) return {};
+    return {obb + u"\\" + subs[0], u"/sdcard/" + subs[0]};
+  }
+  if (kind == u"rar" || kind == u"zip" || kind == u"lpk") {
+    const auto subs = subfolders(extracted);
+    if (subs.size() != 1) return {};
+    if (subs[0].find(u'.') != std::u16string::npos) return by_table(extracted, destinations);
+    return {trimmed_dir(extracted) + u"\\" + subs[0], u"/sdcard/" + subs[0]};
+  }
+  return {};
+}
+
+}  // namespace desktop
