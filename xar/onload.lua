@@ -207,17 +207,50 @@ local function tour_device(serial, done)
   end
 end
 
+-- Why the ADB server is not there, from what a "devices" command printed, with what to do.
+local function explain_no_server(text)
+  local on_windows = package.config:sub(1, 1) == "\\"
+  local dir = paths:get_current_exe_dir()
+  if not on_windows then dir = dir:gsub("\\", "/") end  -- shown as the user types it
+  if text:find("cannot run the stock ADB client", 1, true) then
+    say("The ADB client is missing: Tivorel talks to phones through the Android platform-tools' "
+      .. "adb, and none was found.")
+    if on_windows then
+      say_f("  Put adb.exe, AdbWinApi.dll and AdbWinUsbApi.dll (Android SDK Platform-Tools) "
+        .. "beside tivorel_help.exe in %s, or set TIVOREL_ADB to the full path of adb.exe, "
+        .. "then start Tivorel again.", dir)
+    else
+      say_f("  Install it (Debian and Ubuntu: apt install adb), or put adb beside tivorel_help "
+        .. "in %s, or set TIVOREL_ADB to its path, then start Tivorel again.", dir)
+    end
+  elseif text == "" then
+    say_f("The ADB client tivorel_help could not be run from %s: reinstall Tivorel.", dir)
+  else
+    say("The ADB server did not start. The ADB client said:")
+    for line in text:gmatch("[^\r\n]+") do say("  " .. line) end
+  end
+  say("Phones are left out of this tour.")
+end
+
+local adb_ok = false
+
 add_step(function()
   say("Tivorel tour" .. (TivorelMacro and (" - " .. TivorelMacro.ProductName) or ""))
   adb:Init()
   say("Starting the ADB server")
   adb:StartServices("start", function()
-    say("ADB server started")
-    next_step()
+    -- The start result carries no text: a listing shows whether a server answers.
+    adb:AddAndroidCmd("tivorel_help.exe  devices", "probe", 0, 20000, 0, function(_, _, text)
+      text = text or ""
+      adb_ok = text:find("List of devices attached", 1, true) ~= nil
+      if adb_ok then say("ADB server started") else explain_no_server(text) end
+      next_step()
+    end)
   end)
 end)
 
 add_step(function()
+  if not adb_ok then next_step() return end
   adb:GetDevices("list", function(_, _, list)
     for _, d in ipairs(list) do
       if d.State == "device" then
@@ -233,6 +266,7 @@ end)
 -- The parsed list leaves out unauthorized devices and a few other states; the client's own
 -- listing shows them all.
 add_step(function()
+  if not adb_ok then next_step() return end
   adb:AddAndroidCmd("tivorel_help.exe  devices", "all", 0, 20000, 0, function(_, _, text)
     for line in (text or ""):gmatch("[^\r\n]+") do
       local serial, state = line:match("^(%S+)%s+(.-)%s*$")

@@ -35,7 +35,7 @@ using guard = std::lock_guard<qv::win32::multithread::critical_section>;
 // Each kind of failure is logged once: the same failure again for every command is noise.
 void log_once(std::atomic<bool>& logged, const std::string& text) {
   if (logged.exchange(true)) return;
-  const std::string line = "ADB runner: " + text + "; its commands complete with empty output\n";
+  const std::string line = "ADB runner: " + text + "\n";
   std::fputs(line.c_str(), stderr);
   std::fflush(stderr);
 }
@@ -216,7 +216,8 @@ bool CAndroidConnectManager::run_command(int index, int id, const std::wstring& 
   std::shared_ptr<child_process> process = child_process::start(command_line, options, &why);
   if (!process) {
     log_once(g_client_failure_logged,
-             "cannot start the ADB client: " + tiv::android::to_utf8(why));
+             "cannot start the ADB client: " + tiv::android::to_utf8(why) +
+                 "; its commands complete with empty output");
     output.clear();
     return true;
   }
@@ -256,7 +257,8 @@ bool CAndroidConnectManager::run_command(int index, int id, const std::wstring& 
   }
   if (process->exit_code() == kNoStockClientExitCode) {
     log_once(g_stock_client_failure_logged,
-             "the ADB client found no stock ADB client (adb) beside it, in TIVOREL_ADB or in PATH");
+             "the ADB client found no stock ADB client (adb) beside it, in TIVOREL_ADB or in PATH; "
+             "its commands report that as an error line");
   }
   output = read_block(index);
   return true;

@@ -1,5 +1,5 @@
 # Runs one Lua host test; see TivorelLuaHostTest.cmake. Variables: HOST, PACKAGE, HELPER, WORK,
-# EMULATOR (empty for native runs), TIMEOUT, ARGS, FILES.
+# EMULATOR (empty for native runs), TIMEOUT, ARGS, FILES, ENVS.
 cmake_minimum_required(VERSION 3.25)
 
 set(program ${WORK}/program)
@@ -19,6 +19,13 @@ set(result ${program}/xar/hosttest.result)
 string(RANDOM LENGTH 10 scope)
 get_filename_component(test_name ${WORK} NAME)
 set(ENV{TIVOREL_OBJECT_SCOPE} "${test_name}-${scope}")
+foreach(pair IN LISTS ENVS)
+  string(FIND "${pair}" "=" eq)
+  string(SUBSTRING "${pair}" 0 ${eq} name)
+  math(EXPR eq "${eq} + 1")
+  string(SUBSTRING "${pair}" ${eq} -1 value)
+  set(ENV{${name}} "${value}")
+endforeach()
 
 # Where the engine writes its errors: the system temporary directory + "Tivorel".
 if(EMULATOR)

@@ -1,6 +1,7 @@
 // The runner with the staged client front, which runs the fake stock client in place of adb.
 #include "runner_fixture.h"
 
+#include <algorithm>
 #include <filesystem>
 
 using namespace tiv::android;
@@ -177,14 +178,25 @@ TEST_F(Runner, EmptyOutputs) {
   EXPECT_EQ((results{{silent, L""}, {failing, L""}, {no_client, L""}}), cb.results);
 }
 
-TEST_F(Runner, MissingStockClientCompletesWithEmptyOutput) {
-  set_env("TIVOREL_ADB", to_utf8(executable_directory() + L"no_such_adb.exe"));
+// The client front runs but finds no stock client: one error line that names it, so that the
+// UI can tell a missing client from an empty device list.
+TEST_F(Runner, MissingStockClientCompletesWithOneErrorLineNamingIt) {
+  const std::wstring missing = executable_directory() + L"no_such_adb.exe";
+  set_env("TIVOREL_ADB", to_utf8(missing));
   runner->Start();
   const int id = add(L"devices");
-  const bool done = run_until(1);
+  const int forward = add(L"-s SER forward tcp:1 tcp:2");
+  const bool done = run_until(2);
   set_env("TIVOREL_ADB", to_utf8(fake_adb()));
   ASSERT_TRUE(done);
-  EXPECT_EQ((results{{id, L""}}), cb.results);
+  ASSERT_EQ(cb.results.size(), 2u);
+  const std::wstring& text = cb.results[0].second;
+  EXPECT_EQ(cb.results[0].first, id);
+  EXPECT_EQ(text.rfind(L"error: cannot run the stock ADB client " + missing, 0), 0u) << to_utf8(text);
+  EXPECT_NE(text.find(L"TIVOREL_ADB"), std::wstring::npos);
+  EXPECT_EQ(text.back(), L'\n');
+  EXPECT_EQ(std::count(text.begin(), text.end(), L'\n'), 1);
+  EXPECT_EQ(cb.results[1], (std::make_pair(forward, text)));
 }
 
 TEST_F(Runner, LongOutputIsCutAtACharacterBoundary) {

@@ -1,7 +1,8 @@
 // tivorel_help: the ADB client the runner starts. It runs the stock ADB client with the same
 // arguments and puts everything that client prints (standard output and error, in order, UTF-8)
 // into the runner's shared output block, NUL-terminated, under the block's mutex, then exits
-// with the stock client's exit code.
+// with the stock client's exit code. When the stock client cannot be started, the block holds
+// one line "error: cannot run the stock ADB client NAME (why); ..." instead.
 //
 //   TIVOREL_ADB_BLOCK  the block to write (default "TivorelAdbCommon")
 //   TIVOREL_ADB        the stock client to run; else "adb" beside this program; else from PATH
@@ -28,6 +29,8 @@ using qv::win32::multiprocess::share_memory;
 namespace fs = std::filesystem;
 
 constexpr const char* kDefaultBlock = "TivorelAdbCommon";
+// Written into the output block when the stock client cannot be started.
+constexpr const char* kNoStockClient = "cannot run the stock ADB client";
 // Reading stops when the client ends; a server it left holding the pipe is not waited for.
 constexpr int kReadSliceMs = 20;
 
@@ -92,12 +95,15 @@ int main(int argc, char** argv) {
   std::wstring why;
   auto adb = tiv::android::child_process::start(line, options, &why);
   if (!adb) {
-    block.write("");
+    // The UI reads this line to tell "no client" from "no device"; it starts with "error:" as
+    // the stock client's own failures do, so result tests that look for errors see one.
+    const std::string missing = "error: " + std::string(kNoStockClient) + " " +
+                                tiv::android::to_utf8(stock) + " (" + tiv::android::to_utf8(why) +
+                                "); put it beside tivorel_help, set TIVOREL_ADB to its path, or "
+                                "install it in PATH\n";
+    block.write(missing);
     // Started by the runner, which says it once for all its commands; by hand, say it here.
-    if (block_name.empty()) {
-      log_line("cannot run the stock ADB client (" + tiv::android::to_utf8(why) +
-               "); set TIVOREL_ADB to its path");
-    }
+    if (block_name.empty()) log_line(missing.substr(0, missing.size() - 1));
     return CAndroidConnectManager::kNoStockClientExitCode;
   }
 
