@@ -51,6 +51,8 @@ std::string CLuaDeviceManager::LogLine(const std::string& text) {
   return std::string(stamp) + std::to_string(os::TickCount()) + "  " + text + os::LuaLogLineEnd();
 }
 
+std::wstring CLuaDeviceManager::LogPath() { return os::LuaLogPath(); }
+
 bool CLuaDeviceManager::WriteLuaLog(const std::string& text) {
   return os::AppendToFile(os::LuaLogPath(), LogLine(text));
 }

@@ -40,6 +40,8 @@ class CLuaDeviceManager : public DeviceManagerCallback {
   // One line of the Lua log: "HH:MM:SS     <ticks>  <text>".
   static std::string LogLine(const std::string& text);
   static bool WriteLuaLog(const std::string& text);
+  // "c:\TivorelLog" on Windows; "TivorelLog" in the temporary folder (beside "engine.log") on Linux.
+  static std::wstring LogPath();
 
  private:
   CLuaDeviceManager();
