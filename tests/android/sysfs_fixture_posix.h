@@ -45,7 +45,7 @@ class Tree {
   const fs::path& root() const { return root_; }
 
   // Root hubs first, then parents before children.
-  void add(const UsbNode& n) {
+  void add_device(const UsbNode& n) {
     const fs::path dir = device_dir(n.name);
     fs::create_directories(dir);
     write(dir / "idVendor", n.vid);
@@ -66,7 +66,7 @@ class Tree {
     write(dir / "bDeviceClass", "09");
     link(dir, root_ / "sys/bus/usb/devices" / name);
   }
-  void add(const Disk& d) {
+  void add_disk(const Disk& d) {
     fs::path base = d.usb_device.empty() ? root_ / "sys/devices/platform/ata1"
                                          : device_dir(d.usb_device) / (d.usb_device + ":1.0");
     const fs::path dir = base / "host6/target6:0:0/6:0:0:0/block" / d.name;

@@ -8,6 +8,7 @@
 #include "android/lua_device_manager.h"
 #include "app/startup.h"
 #include "hostbase/message_window.h"
+#include "qv/path.h"
 #include "qv/singleton_ex.h"
 #include "qv/text.h"
 
@@ -28,7 +29,8 @@ struct FixtureSource : DeviceSource {
 };
 
 int LogPath(lua_State* L) {
-  const std::string path = qv::text::wide_to_utf8(CLuaDeviceManager::LogPath());
+  // As the system's file functions want it, for Lua's io.open.
+  const std::string path = qv::text::wide_to_utf8(qv::path::to_native(CLuaDeviceManager::LogPath()));
   lua_pushlstring(L, path.data(), path.size());
   return 1;
 }

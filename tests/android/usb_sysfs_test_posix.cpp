@@ -26,15 +26,15 @@ class SysfsTest : public ::testing::Test {
              ("usb_sysfs_" + std::to_string(::getpid()))) {
     ::setenv("TIVOREL_SYSFS_ROOT", tree.root().c_str(), 1);
     tree.add_root_hub(1);
-    tree.add({"1-1", "05e3", "0610", "", "09"});                 // a hub
-    tree.add({"1-1.2", "18d1", "4ee7", "0A1B2C3D"});            // a phone behind it
-    tree.add({"1-3", "04e8", "6860", ""});                      // no serial
-    tree.add({"1-4", "0781", "5567", "4C53 00,1"});             // a serial Windows would not use
-    tree.add(usb_fixture::Disk{"sdb", "1-1.2", true, "Google  ", "Pixel 7         ", "0100",
+    tree.add_device({"1-1", "05e3", "0610", "", "09"});                 // a hub
+    tree.add_device({"1-1.2", "18d1", "4ee7", "0A1B2C3D"});            // a phone behind it
+    tree.add_device({"1-3", "04e8", "6860", ""});                      // no serial
+    tree.add_device({"1-4", "0781", "5567", "4C53 00,1"});             // a serial Windows would not use
+    tree.add_disk(usb_fixture::Disk{"sdb", "1-1.2", true, "Google  ", "Pixel 7         ", "0100",
                                {{"sdb1", "/media/u/PIXEL\\040DISK"}}});
-    tree.add(usb_fixture::Disk{"sdc", "1-4", false, "SanDisk", "Extreme", "0001",
+    tree.add_disk(usb_fixture::Disk{"sdc", "1-4", false, "SanDisk", "Extreme", "0001",
                                {{"sdc1", "/media/u/FIXED"}}});  // not removable
-    tree.add(usb_fixture::Disk{"sdd", "", true, "ATA", "Card", "1", {{"", "/media/u/CARD"}}});
+    tree.add_disk(usb_fixture::Disk{"sdd", "", true, "ATA", "Card", "1", {{"", "/media/u/CARD"}}});
   }
   ~SysfsTest() override { ::unsetenv("TIVOREL_SYSFS_ROOT"); }
 
