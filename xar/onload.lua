@@ -256,7 +256,7 @@ end)
 -- Recognised USB devices, as they come and go.
 add_step(function()
   local dir = debug.getinfo(1, "S").source:match("^@(.*[\\/])") or ""
-  dofile(dir .. "luacode/UsbTour.lua").start(say, adb, next_step)
+  dofile(native(dir .. "luacode/UsbTour.lua")).start(say, adb, next_step)
 end)
 
 add_step(function()

@@ -50,9 +50,9 @@ local function report(say, adb, info, done)
   local serial, vid = info:GetProduceId(), info:GetVID()
   adb_state(adb, serial, function(state)
     if state then
-      say(string.format("  ADB lists %s as \"%s\"", serial, state))
+      say(string.format("  %s: ADB lists it as \"%s\"", serial, state))
     else
-      say("  " .. string.format(NOT_IN_ADB, vid))
+      say("  " .. serial .. ": " .. string.format(NOT_IN_ADB, vid))
     end
     if done then done() end
   end)
