@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -361,4 +362,38 @@ TEST_F(ManagerTest, ADatabaseThatDoesNotLoadFailsInitOnce) {
   EXPECT_EQ(manager.scan_count(), 0u);
   EXPECT_EQ(manager.Init(&recorder), 0);  // stays started
   EXPECT_TRUE(recorder.changes.empty());
+}
+
+// The system's own devices (SetupAPI and volumes on Windows, sysfs and udev on Linux): whatever
+// this machine has, the lists are well formed and a manager on them starts, scans and stops.
+TEST(SystemSource, ListsAreWellFormedAndAManagerRunsOnThem) {
+  auto source = MakeSystemDeviceSource();
+  std::vector<UsbDevice> devices;
+  const bool listed = source->ListUsbDevices(devices);
+  if (!listed) EXPECT_TRUE(devices.empty());
+  for (const UsbDevice& d : devices) {
+    EXPECT_FALSE(d.instance_id.empty());
+    for (const std::wstring& c : d.children) EXPECT_FALSE(c.empty());
+  }
+  for (const RemovableDrive& r : source->ListRemovableDrives()) {
+    ASSERT_FALSE(r.root.empty());
+    EXPECT_EQ(r.root.back(), L'\\');
+    EXPECT_EQ(r.storage_path.compare(0, 7, L"usbstor"), 0) << qv::text::wide_to_utf8(r.storage_path);
+  }
+  std::printf("system: %s, %zu USB devices\n", listed ? "listed" : "no USB enumeration",
+              devices.size());
+
+  hostbase::CMessageWindow window;
+  ASSERT_TRUE(window.Create(L"TivorelUsbSystemWindow"));
+  Recorder recorder;
+  {
+    CDeviceManager manager;  // the system's source and, on Linux, the udev watcher
+    manager.SetMessageWindow(&window);
+    manager.SetProgramDir(stage_dir());
+    ASSERT_EQ(manager.Init(&recorder), 0);
+    EXPECT_EQ(manager.scan_count(), 1u);
+    EXPECT_EQ(recorder.changes.size(), manager.current().size());
+    for (const DeviceChange& c : recorder.changes) EXPECT_EQ(c.change_type, 1);
+  }
+  window.Destroy();
 }

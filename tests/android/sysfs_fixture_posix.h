@@ -30,7 +30,8 @@ struct Disk {
 
 class Tree {
  public:
-  explicit Tree(fs::path root) : root_(std::move(root)) {
+  // Links point at absolute paths, so the root is made absolute first.
+  explicit Tree(const fs::path& root) : root_(fs::absolute(root)) {
     fs::remove_all(root_);
     fs::create_directories(root_ / "sys/bus/usb/devices");
     fs::create_directories(root_ / "sys/block");

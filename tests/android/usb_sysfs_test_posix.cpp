@@ -91,3 +91,14 @@ TEST(SysfsMissing, NoTreeIsAFailedEnumeration) {
   EXPECT_TRUE(source->ListRemovableDrives().empty());
   ::unsetenv("TIVOREL_SYSFS_ROOT");
 }
+
+TEST_F(SysfsTest, ALongSerialIsReadWhole) {
+  const std::string serial(300, 'S');
+  tree.add_device({"1-5", "18d1", "4ee2", serial});
+  std::vector<UsbDevice> devices;
+  ASSERT_TRUE(MakeSystemDeviceSource()->ListUsbDevices(devices));
+  bool found = false;
+  for (const auto& d : devices)
+    found |= d.instance_id == L"USB\\VID_18D1&PID_4EE2\\" + std::wstring(serial.begin(), serial.end());
+  EXPECT_TRUE(found);
+}
