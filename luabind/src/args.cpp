@@ -1,5 +1,8 @@
 #include "luabind/args.h"
 
+#include <climits>
+#include <cstdint>
+
 #include "qv/text.h"
 
 namespace luabind {
@@ -68,9 +71,13 @@ void set_field(lua_State* L, const char* key, lua_Integer value) {
   lua_pushinteger(L, value);
   lua_setfield(L, -2, key);
 }
+// Where lua_Integer is int itself (32-bit Windows: ptrdiff_t) both declarations name one
+// function, defined once above.
+#if PTRDIFF_MAX > INT_MAX
 void set_field(lua_State* L, const char* key, int value) {
   set_field(L, key, static_cast<lua_Integer>(value));
 }
+#endif
 void set_number(lua_State* L, const char* key, lua_Number value) {
   lua_pushnumber(L, value);
   lua_setfield(L, -2, key);
