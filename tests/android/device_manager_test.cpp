@@ -370,7 +370,9 @@ TEST(SystemSource, ListsAreWellFormedAndAManagerRunsOnThem) {
   auto source = MakeSystemDeviceSource();
   std::vector<UsbDevice> devices;
   const bool listed = source->ListUsbDevices(devices);
-  if (!listed) EXPECT_TRUE(devices.empty());
+  if (!listed) {
+    EXPECT_TRUE(devices.empty());
+  }
   for (const UsbDevice& d : devices) {
     EXPECT_FALSE(d.instance_id.empty());
     for (const std::wstring& c : d.children) EXPECT_FALSE(c.empty());
