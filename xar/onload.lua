@@ -292,6 +292,12 @@ add_step(function()
   end)
 end)
 
+-- Recognised USB devices, as they come and go.
+add_step(function()
+  local dir = debug.getinfo(1, "S").source:match("^@(.*[\\/])") or ""
+  dofile(native(dir .. "luacode/UsbTour.lua")).start(say, adb, next_step)
+end)
+
 add_step(function()
   -- The agent's ports on the PC are fixed, so devices are visited one at a time: each visit
   -- forwards them to its own device.

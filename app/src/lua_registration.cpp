@@ -3,6 +3,7 @@
 #include "app/lua_registration.h"
 
 #include "android/lua_android_connect_manager.h"
+#include "android/lua_device_manager.h"
 #include "desktop/app_help.h"
 #include "desktop/win32_shell.h"
 #include "device/lua_socket_manager.h"
@@ -20,8 +21,8 @@ void RegisterLuaObjects(QVLRT_ENV env) {
   store::RegisterPathUtility(env);   // "qv.filesystem.path_utility", "qv.pathsystem.path_utility"
   store::RegisterAsynHttp(env);      // "qv.win32.net.asyn_http" and its factory
   store::RegisterAsynHttpFile(env);  // "qv.win32.net.asyn_http_file" and its factory
-  desktop::RegisterAppHelp(env);  // "AppHelp.Object"
-  // "Device.Manager"
+  desktop::RegisterAppHelp(env);       // "AppHelp.Object"
+  RegisterDeviceManager(env);          // "Device.Manager"
   RegisterAndroidConnectManager(env);  // "AndroidCon.Manager"
   // "Driver.Manager"
   device::RegisterSocketManagerClass(env);  // "Socket.Manager.Class"
@@ -29,7 +30,8 @@ void RegisterLuaObjects(QVLRT_ENV env) {
   store::RegisterDownloadManager(env);  // "DownloadManger.Manager"
   // "IconManager.Manager"
   desktop::RegisterWin32Shell(env);  // "Win32Shell.Object"
-  // "Tray.Manager", "HttpRequest.Manager", "SendFile.Manager.Class", "DeviceInfo.Class",
+  // "Tray.Manager", "HttpRequest.Manager", "SendFile.Manager.Class"
+  RegisterDeviceInfoClass(env);  // "DeviceInfo.Class"
   // "LuaDispatchFactory", "LuaDispatch.Class"
   device::RegisterAsyncSocketFactory(env);  // "LuaAsyncSocketFactory"
   store::RegisterAppTaocanManager(env);     // "AppTaocanManager.Manager"

@@ -9,6 +9,7 @@
 #include "qv/singleton_ex.h"
 #include "qv/text.h"
 #include "android/android_connect_manager.h"
+#include "android/device_manager.h"
 #include "app/lua_registration.h"
 #include "desktop/app_help.h"
 #include "store/lua_download_manager.h"
@@ -200,7 +201,8 @@ bool StartUp(const HostHooks& h) {
   // CDriverManager joins here.
   singleton_ex<CAndroidConnectManager>::acquire();
   trace("create CAndroidConnectManager");
-  // CDeviceManager joins here.
+  singleton_ex<CDeviceManager>::acquire();
+  trace("create CDeviceManager");
 
   InitEngine();
   return true;
@@ -212,6 +214,9 @@ void ShutDown() {
   platform::remove_quit_signals();
   // Released here first, in this order, by the modules that create them: CDeviceManager,
   // CAndroidConnectManager, CDriverManager, CSqliteManager, CIconImagerCreator.
+  // USB detection first: its timer, its listener and its udev watcher go with it.
+  singleton_ex<CDeviceManager>::release();
+  trace("release CDeviceManager");
   // The ADB runner's workers stop with it; nothing it posts is delivered after this.
   singleton_ex<CAndroidConnectManager>::release();
   trace("release CAndroidConnectManager");
