@@ -66,7 +66,7 @@ std::int32_t dir_copier::run_job(const job& j) {
         j.record->done += static_cast<std::uint64_t>(got);
         j.record->status = transfer_status::kProgress;
       }
-      post_progress(j.id);
+      post_progress(j);
     }
   }
   return transfer_status::kFinished;

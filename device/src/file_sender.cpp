@@ -150,7 +150,7 @@ std::int32_t file_sender::send_one(const job& j, const std::wstring& local, cons
       record.done += static_cast<std::uint64_t>(got);
       record.status = transfer_status::kProgress;
     }
-    post_progress(j.id);
+    post_progress(j);
   }
   // The agent answers one byte once it has everything; without it the file may be incomplete.
   if (!os::receive_byte(s)) return cancel_requested() ? transfer_status::kCancelled : transfer_status::kWrite;

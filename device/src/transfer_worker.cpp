@@ -36,7 +36,7 @@ class report_relay : public hostbase::MessageHandler {
   }
 
   // Any thread.
-  void post(std::uint64_t serial, std::uint32_t id, bool final) {
+  void post(std::uint64_t serial, const transfer_report& report, bool final) {
     auto* window = qv::design_pattern::singleton_ex<hostbase::CMessageWindow>::instance();
     if (!window) return;
     qv::loop::lparam_t ticket;
@@ -44,7 +44,7 @@ class report_relay : public hostbase::MessageHandler {
       std::lock_guard<std::mutex> guard(lock_);
       ticket = next_ticket_++;
       if (next_ticket_ <= 0) next_ticket_ = 1;
-      tickets_[ticket] = {serial, id, final};
+      tickets_[ticket] = {serial, report, final};
     }
     if (!window->PostHandlerMessage(this, ticket)) {
       std::lock_guard<std::mutex> guard(lock_);
@@ -54,22 +54,22 @@ class report_relay : public hostbase::MessageHandler {
 
   void OnMessage(qv::loop::lparam_t ticket) override {
     transfer_worker* target = nullptr;
-    std::uint32_t id = 0;
+    transfer_report report;
     bool final = false;
     {
       std::lock_guard<std::mutex> guard(lock_);
       auto it = tickets_.find(ticket);
       if (it == tickets_.end()) return;
-      const auto t = it->second;
+      auto t = std::move(it->second);
       tickets_.erase(it);
       auto o = objects_.find(t.serial);
       if (o == objects_.end()) return;
       target = o->second;
-      id = t.id;
+      report = std::move(t.report);
       final = t.final;
     }
     // Objects are destroyed on this thread only, so target is alive here.
-    target->deliver(id, final);
+    target->deliver(report, final);
   }
 
  private:
@@ -77,7 +77,7 @@ class report_relay : public hostbase::MessageHandler {
   std::map<std::uint64_t, transfer_worker*> objects_;
   struct ticket_entry {
     std::uint64_t serial;
-    std::uint32_t id;
+    transfer_report report;
     bool final;
   };
   std::map<qv::loop::lparam_t, ticket_entry> tickets_;
@@ -205,7 +205,18 @@ std::size_t transfer_worker::task_count() const {
   return tasks_.size();
 }
 
-void transfer_worker::post_progress(std::uint32_t id) { report_relay::instance().post(serial_, id, false); }
+void transfer_worker::post_progress(const job& j, bool final) {
+  transfer_report r;
+  r.id = j.id;
+  {
+    std::lock_guard<std::mutex> guard(j.record->lock);
+    r.current_file = j.record->current_file;
+    r.status = j.record->status;
+    r.done = j.record->done;
+    r.total = j.record->total;
+  }
+  report_relay::instance().post(serial_, r, final);
+}
 
 void transfer_worker::run() {
   for (;;) {
@@ -235,35 +246,22 @@ void transfer_worker::run() {
     {
       std::lock_guard<std::mutex> guard(j.record->lock);
       j.record->status = status;
-      j.record->ended = true;
     }
     {
       std::lock_guard<std::mutex> guard(lock_);
       running_id_ = 0;
     }
-    report_relay::instance().post(serial_, j.id, true);
+    post_progress(j, true);
   }
   exited_->set();
 }
 
-void transfer_worker::deliver(std::uint32_t id, bool final) {
-  transfer_report report;
+void transfer_worker::deliver(const transfer_report& report, bool final) {
   transfer_callback callback;
   {
     std::lock_guard<std::mutex> guard(lock_);
-    auto it = tasks_.find(id);
-    if (it == tasks_.end() || !it->second.record) return;
-    {
-      progress& p = *it->second.record;
-      std::lock_guard<std::mutex> record_guard(p.lock);
-      // A progress report handled after the task's end leaves the end to its own report.
-      if (p.ended && !final) return;
-      report.id = id;
-      report.current_file = p.current_file;
-      report.status = p.status;
-      report.done = p.done;
-      report.total = p.total;
-    }
+    auto it = tasks_.find(report.id);
+    if (it == tasks_.end()) return;
     // Tasks that ended with an error stay (never restarted) until they are cancelled.
     if (final && final_status(report.status)) {
       callback = std::move(it->second.callback);

@@ -86,9 +86,9 @@ class transfer_worker : protected qv::win32::multithread::thread {
   std::size_t task_count() const;
   bool initialized() const { return initialized_; }
 
-  // UI thread, from the message window: the report of task id (progress or its end).
-  // final: the worker's last report of the task, sent once it has left the task.
-  void deliver(std::uint32_t id, bool final);
+  // UI thread, from the message window: a report of a task as it was when the worker posted
+  // it (one per chunk); final marks the worker's last report, sent once it has left the task.
+  void deliver(const transfer_report& report, bool final);
 
  protected:
   transfer_worker();
@@ -100,7 +100,6 @@ class transfer_worker : protected qv::win32::multithread::thread {
     std::uint64_t done = 0;
     std::int32_t status = 0;
     std::wstring current_file;
-    bool ended = false;  // the worker has left the task; status is its final status
   };
   // What the worker reads of a running task: copies, so that Lua may drop the task meanwhile.
   struct job {
@@ -120,7 +119,8 @@ class transfer_worker : protected qv::win32::multithread::thread {
   virtual void abort_running() {}
 
   bool cancel_requested() const { return cancel_requested_.load(); }
-  void post_progress(std::uint32_t id);
+  // Posts the record's present state as a report of the task.
+  void post_progress(const job& j, bool final = false);
   // The files of a task: one, or every file below a folder (relative paths joined with "\").
   // False when the folder cannot be listed.
   static bool collect(const std::wstring& source, bool& folder_mode, std::vector<std::wstring>& files,
