@@ -495,6 +495,9 @@ class Agent:
                         "replies_finished": self.replies_finished,
                         "event_connections": len(self.event_connections),
                         "subscribed": len(self.subscribed), "requests": len(self.requests)}
+        if op == "ports":
+            return {"ok": True, "event_port": self.event_port, "command_port": self.command_port,
+                    "send_port": self.send_port, "get_port": self.get_port, "files_dir": self.files_dir}
         if op == "file_fault":
             mode = cmd.get("mode", "none")
             if mode not in FILE_FAULT_MODES:
