@@ -52,11 +52,11 @@ std::int32_t dir_copier::run_job(const job& j) {
     if (!os::create_parent_folders(target) || !out.create_write(target)) return transfer_status::kLocalFile;
     for (;;) {
       if (cancel_requested()) return transfer_status::kCancelled;
-      const std::int64_t got = in.read(buffer_.get(), kCopyChunk);
+      const std::int64_t got = out.copy_from(in, buffer_.get(), kCopyChunk);
       if (got == 0) break;
       // A short copy is lost data: a failed read or write ends the task, and the partial
       // target goes rather than pass for a copy.
-      if (got < 0 || !out.write(buffer_.get(), static_cast<std::size_t>(got))) {
+      if (got < 0) {
         out.close();
         os::remove_file(target);
         return transfer_status::kLocalFile;

@@ -47,12 +47,17 @@ class file {
   std::int64_t read(void* buffer, std::size_t size);
   // Writes every byte; false on failure.
   bool write(const void* data, std::size_t size);
+  // Copies up to size bytes from the current position of `from` to this file, through buffer
+  // (of at least size bytes) when the system cannot copy between files itself. Bytes copied
+  // (0 at the end of `from`), or -1 when reading or writing failed.
+  std::int64_t copy_from(file& from, void* buffer, std::size_t size);
   void close();
   bool is_open() const { return handle_ != kNone; }
 
  private:
   static constexpr std::intptr_t kNone = -1;
   std::intptr_t handle_ = kNone;
+  bool plain_copy_ = false;  // the system cannot copy between these files itself
 };
 
 bool is_directory(const std::wstring& path);

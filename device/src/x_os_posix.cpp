@@ -141,6 +141,26 @@ bool file::write(const void* data, std::size_t size) {
   return true;
 }
 
+// The kernel copies between the files when it can (no trip through user space); otherwise the
+// bytes go through the buffer.
+std::int64_t file::copy_from(file& from, void* buffer, std::size_t size) {
+  if (!plain_copy_) {
+    for (;;) {
+      const ssize_t n = ::copy_file_range(static_cast<int>(from.handle_), nullptr, static_cast<int>(handle_), nullptr,
+                                          size, 0);
+      if (n > 0) return n;
+      if (n == 0) break;  // the end, or a file the kernel cannot copy (procfs says 0): read to know
+      if (errno == EINTR) continue;
+      if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == EBADF) break;
+      return -1;
+    }
+    plain_copy_ = true;
+  }
+  const std::int64_t got = from.read(buffer, size);
+  if (got <= 0) return got;
+  return write(buffer, static_cast<std::size_t>(got)) ? got : -1;
+}
+
 void file::close() {
   if (handle_ != kNone) ::close(static_cast<int>(handle_));
   handle_ = kNone;

@@ -138,6 +138,12 @@ bool file::write(const void* data, std::size_t size) {
   return true;
 }
 
+std::int64_t file::copy_from(file& from, void* buffer, std::size_t size) {
+  const std::int64_t got = from.read(buffer, size);
+  if (got <= 0) return got;
+  return write(buffer, static_cast<std::size_t>(got)) ? got : -1;
+}
+
 void file::close() {
   if (handle_ != kNone) CloseHandle(h(handle_));
   handle_ = kNone;
