@@ -16,6 +16,7 @@ local adb = _G["AndroidCon.Manager"]
 local sockets = _G["LuaAsyncSocketFactory"]
 local downloads = _G["DownloadManger.Manager"]
 local paths = _G["qv.filesystem.path_utility"]
+local FileTour = require("luacode.FileTour")
 
 -- The agent's ports (event channel, command channel) on the PC and on the device.
 local AGENT_PORTS = {12156, 12157}
@@ -180,7 +181,7 @@ local function tour_device(serial, done)
               [2001] = "not a valid package", [2002] = "needs a newer Android",
               [2003] = "package file not found", [2004] = "storage unavailable"})[result] or "?"
             say_f("  install result: %d (%s)", result, meaning)
-            done()
+            FileTour.run{serial = serial, say = say, native = native, tmpdir = paths:get_tmpdata_dir(), done = done}
           end)
           return
         end

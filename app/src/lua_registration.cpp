@@ -6,6 +6,7 @@
 #include "android/lua_device_manager.h"
 #include "desktop/app_help.h"
 #include "desktop/win32_shell.h"
+#include "device/lua_file_transfer.h"
 #include "device/lua_socket_manager.h"
 #include "luabind/registration.h"
 #include "store/netfs/lua_net_fs.h"
@@ -26,17 +27,20 @@ void RegisterLuaObjects(QVLRT_ENV env) {
   RegisterAndroidConnectManager(env);  // "AndroidCon.Manager"
   // "Driver.Manager"
   device::RegisterSocketManagerClass(env);  // "Socket.Manager.Class"
-  // "GetFile.Manager.Class", "ClipBoardData.Manager", "DataReport.Manager"
+  device::RegisterGetFileClass(env);  // "GetFile.Manager.Class"
+  // "ClipBoardData.Manager", "DataReport.Manager"
   store::RegisterDownloadManager(env);  // "DownloadManger.Manager"
   // "IconManager.Manager"
   desktop::RegisterWin32Shell(env);  // "Win32Shell.Object"
-  // "Tray.Manager", "HttpRequest.Manager", "SendFile.Manager.Class"
-  RegisterDeviceInfoClass(env);  // "DeviceInfo.Class"
+  // "Tray.Manager", "HttpRequest.Manager"
+  device::RegisterSendFileClass(env);  // "SendFile.Manager.Class"
+  RegisterDeviceInfoClass(env);        // "DeviceInfo.Class"
   // "LuaDispatchFactory", "LuaDispatch.Class"
   device::RegisterAsyncSocketFactory(env);  // "LuaAsyncSocketFactory"
   store::RegisterAppTaocanManager(env);     // "AppTaocanManager.Manager"
-  // "AsyncProcess.Manager", "DirCopy.Manager.Class", "Qorvan.UIEngine.DragDropShell",
-  // "AsyncGetURLLocate.Manager"
+  // "AsyncProcess.Manager"
+  device::RegisterDirCopyClass(env);  // "DirCopy.Manager.Class"
+  // "Qorvan.UIEngine.DragDropShell", "AsyncGetURLLocate.Manager"
 }
 
 }  // namespace app

@@ -1,5 +1,7 @@
 #include "device/lua_socket_manager.h"
 
+#include "device/lua_file_transfer.h"
+#include "luabind/args.h"
 #include "luabind/lua_event.h"
 #include "luabind/registration.h"
 #include "qv/text.h"
@@ -175,8 +177,31 @@ int CreateAsyncSocket(lua_State* L) {
   return 1;
 }
 
+int CreateGetFile(lua_State* L) {
+  luabind::check_object<CLuaAsyncSocketFactory>(L, kSocketFactoryClass);
+  const std::string id = luabind::check_string(L, 2);
+  PushGetFile(L, id, luabind::check_int<std::uint16_t>(L, 3));
+  return 1;
+}
+
+int CreateSendFile(lua_State* L) {
+  luabind::check_object<CLuaAsyncSocketFactory>(L, kSocketFactoryClass);
+  const std::string id = luabind::check_string(L, 2);
+  PushSendFile(L, id, luabind::check_int<std::uint16_t>(L, 3));
+  return 1;
+}
+
+int CreateCopyDir(lua_State* L) {
+  luabind::check_object<CLuaAsyncSocketFactory>(L, kSocketFactoryClass);
+  PushCopyDir(L, luabind::check_string(L, 2));
+  return 1;
+}
+
 const QVLRT_METHOD kFactoryMethods[] = {
     {"CreateAsyncSocket", CreateAsyncSocket, 0},
+    {"CreateGetFile", CreateGetFile, 0},
+    {"CreateSendFile", CreateSendFile, 0},
+    {"CreateCopyDir", CreateCopyDir, 0},
     {nullptr, nullptr, 0},
 };
 

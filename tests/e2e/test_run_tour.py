@@ -42,7 +42,9 @@ class RunTour(unittest.TestCase):
         for line in ("Devices: 1 ready, 0 not ready", "forward tcp:12156 and tcp:12157 to the agent: ok",
                      "agent start: ok (5)", "apps: 4 in total", "1. Maps (com.example.maps 10.2.1)",
                      "contacts: 5 in total", "1. Ann Example <+1 555 0100>", "messages: 3 in total",
-                     "install result: 5 (installed)", "download finished: 3145728 bytes"):
+                     "install result: 5 (installed)",
+                     "forward tcp:12158 and tcp:12159 to the agent's files: ok", "folder sent: 58042 bytes",
+                     "fetched 42 bytes into", "download finished: 3145728 bytes"):
             self.assertIn(line, text)
         time.sleep(1)
         self.assertEqual(running(r"phonelab\.py up"), [], "phonelab still running")

@@ -33,6 +33,10 @@ import fixtures  # noqa: E402
 UNLISTED_CODE = 999
 HUGE_LENGTH = 0xFFFFFFF0
 FAULT_MODES = ("none", "split", "coalesce", "close_early", "huge", "unlisted", "silent")
+# Faults of the file services: close in the middle of a file, write a get reply one byte at a
+# time, never send the one-byte answer that ends a received file.
+FILE_FAULT_MODES = ("none", "close_mid_file", "byte_by_byte", "no_answer")
+GET_CODES = {1: "file", 101: "icon", 103: "compressed picture", 104: "video shot"}
 
 
 # ---- agent-to-PC encoding (big-endian) ------------------------------------------------------
@@ -204,7 +208,8 @@ def read_request(conn):
 
 class Agent:
     def __init__(self, host="127.0.0.1", event_port=12156, command_port=12157, control_port=0,
-                 fault="none", per_frame=3, mapping=None, split_delay=0.0):
+                 fault="none", per_frame=3, mapping=None, split_delay=0.0, send_port=None, get_port=None,
+                 files_dir=None):
         self.lock = threading.Condition()
         self.fault = fault
         self.queued_faults = []
@@ -222,6 +227,13 @@ class Agent:
         self.listeners = []
         self.event_port = self._listen(host, event_port, self._serve_event)
         self.command_port = self._listen(host, command_port, self._serve_command)
+        self.files_dir = files_dir
+        self.file_faults = []
+        self.file_fault = "none"
+        self.received_files = []
+        self.get_requests = []
+        self.send_port = self._listen(host, send_port, self._serve_send) if send_port is not None else None
+        self.get_port = self._listen(host, get_port, self._serve_get) if get_port is not None else None
         self.control_port = self._listen(host, control_port, self._serve_control)
 
     # -- plumbing --
@@ -483,10 +495,135 @@ class Agent:
                         "replies_finished": self.replies_finished,
                         "event_connections": len(self.event_connections),
                         "subscribed": len(self.subscribed), "requests": len(self.requests)}
+        if op == "ports":
+            return {"ok": True, "event_port": self.event_port, "command_port": self.command_port,
+                    "send_port": self.send_port, "get_port": self.get_port, "files_dir": self.files_dir}
+        if op == "file_fault":
+            mode = cmd.get("mode", "none")
+            if mode not in FILE_FAULT_MODES:
+                return {"ok": False, "error": "unknown file fault mode"}
+            with self.lock:
+                if cmd.get("always"):
+                    self.file_fault = mode
+                else:
+                    self.file_faults.extend([mode] * int(cmd.get("count", 1)))
+            return {"ok": True}
+        if op == "received":
+            with self.lock:
+                return {"ok": True, "files": list(self.received_files), "gets": list(self.get_requests)}
+        if op == "wait_received":
+            n = int(cmd.get("count", 1))
+            ok = self._wait(lambda: len(self.received_files) >= n, float(cmd.get("timeout", 10)))
+            return {"ok": ok}
         if op == "quit":
             threading.Thread(target=self.stop, daemon=True).start()
             return {"ok": True}
         return {"ok": False, "error": "unknown op"}
+
+    # -- file services --
+
+    def _next_file_fault(self):
+        with self.lock:
+            if self.file_faults:
+                return self.file_faults.pop(0)
+            return self.file_fault
+
+    def local_path(self, device_path):
+        """Where a device path lives in the simulator's folder; None when it climbs out."""
+        parts = [p for p in device_path.replace("\\", "/").split("/") if p not in ("", ".")]
+        if not parts or ".." in parts or not self.files_dir:
+            return None
+        return os.path.join(self.files_dir, *parts)
+
+    def _serve_send(self, conn):
+        """One file per connection: u16 code, u32 length (path string and contents), the path
+        string, the contents; then one byte of answer once everything is stored."""
+        fault = self._next_file_fault()
+        header = read_exactly(conn, 10)
+        if header is None:
+            return
+        code, length, path_len = struct.unpack("<HII", header)
+        path_bytes = read_exactly(conn, path_len) if path_len else b""
+        if path_bytes is None or length < 4 + path_len:
+            return
+        device_path = path_bytes.decode("utf-8", "replace")
+        size = length - 4 - path_len
+        target = self.local_path(device_path)
+        stop_at = size // 2 if fault == "close_mid_file" else size
+        got = 0
+        out = None
+        if target:
+            os.makedirs(os.path.dirname(target), exist_ok=True)
+            out = open(target + ".part", "wb")
+        try:
+            while got < stop_at:
+                chunk = conn.recv(min(1 << 20, stop_at - got))
+                if not chunk:
+                    break
+                got += len(chunk)
+                if out:
+                    out.write(chunk)
+        finally:
+            if out:
+                out.close()
+        complete = got == size
+        if target:
+            if complete:
+                os.replace(target + ".part", target)
+            else:
+                os.remove(target + ".part")
+        with self.lock:
+            self.received_files.append({"code": code, "path": device_path, "size": size, "received": got,
+                                        "complete": complete, "fault": fault})
+            self.lock.notify_all()
+        if not complete or fault == "no_answer":
+            if fault == "no_answer":
+                self._wait_for_close(conn)
+            return
+        conn.sendall(b"\x01")
+        self._wait_for_close(conn)
+
+    def get_content(self, code, device_path):
+        if code == 101:
+            return ("ICON:" + device_path).encode("utf-8")
+        if code == 104:
+            return ("SHOT:" + device_path).encode("utf-8")
+        target = self.local_path(device_path)
+        if not target or not os.path.isfile(target):
+            return None
+        with open(target, "rb") as f:
+            data = f.read()
+        return data[:4096] if code == 103 else data
+
+    def _serve_get(self, conn):
+        """Requests one after another: u16 code, u32 length, the path string; each answered with a
+        6-byte header (big-endian content length) and the contents."""
+        while True:
+            req = read_request(conn)
+            if req is None:
+                return
+            code, body = req
+            device_path = ""
+            if len(body) >= 4:
+                (n,) = struct.unpack("<I", body[:4])
+                device_path = body[4:4 + n].decode("utf-8", "replace")
+            fault = self._next_file_fault()
+            with self.lock:
+                self.get_requests.append({"code": code, "path": device_path, "fault": fault})
+                self.lock.notify_all()
+            content = self.get_content(code, device_path) if code in GET_CODES else None
+            if content is None:
+                return  # nothing to send: the connection ends
+            if fault == "close_mid_file":
+                conn.sendall(frame(code, content)[:6 + len(content) // 2])
+                return
+            data = frame(code, content)
+            if fault == "byte_by_byte":
+                for i in range(len(data)):
+                    conn.sendall(data[i:i + 1])
+            else:
+                for i in range(0, len(data), 1 << 16):
+                    conn.sendall(data[i:i + (1 << 16)])
 
     def _serve_control(self, conn):
         f = conn.makefile("rwb")
@@ -520,14 +657,21 @@ def main(argv=None):
     p.add_argument("--per-frame", type=int, default=3, help="records per list frame")
     p.add_argument("--split-delay", type=float, default=0.0, help="seconds between bytes in split mode")
     p.add_argument("--map", action="append", metavar="REQ=REPLY", help="answer request REQ with reply REPLY")
+    p.add_argument("--send-port", type=int, default=None, help="file receiving service (0: any free port)")
+    p.add_argument("--get-port", type=int, default=None, help="file serving service (0: any free port)")
+    p.add_argument("--files-dir", default=None, help="the device's storage: received files go here, get requests read here")
+    p.add_argument("--file-fault", choices=FILE_FAULT_MODES, default="none", help="fault mode of every file transfer")
     p.add_argument("--exit-on-stdin-eof", action="store_true",
                    help="stop when standard input closes (a test harness that dies takes the simulator along)")
     args = p.parse_args(argv)
     agent = Agent(args.host, args.event_port, args.command_port, args.control_port, args.fault,
-                  args.per_frame, parse_map(args.map), args.split_delay)
+                  args.per_frame, parse_map(args.map), args.split_delay, args.send_port, args.get_port,
+                  args.files_dir)
+    agent.file_fault = args.file_fault
     # The first line tells a test harness where everything listens.
     print(json.dumps({"event_port": agent.event_port, "command_port": agent.command_port,
-                      "control_port": agent.control_port}), flush=True)
+                      "control_port": agent.control_port, "send_port": agent.send_port,
+                      "get_port": agent.get_port}), flush=True)
     if args.exit_on_stdin_eof:
         def watch():
             while sys.stdin.buffer.read(4096):

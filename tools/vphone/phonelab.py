@@ -34,6 +34,7 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
 
 # The agent's ports on a phone: event channel, command channel.
 AGENT_PORTS = (12156, 12157)
+FILE_PORTS = (12158, 12159)  # receiving sent files, serving gets
 LIMIT = 60
 
 
@@ -139,12 +140,18 @@ class Lab:
         relay = []
         agent_proc, agent_ports = None, None
         if agent:
+            storage = os.path.join(self.workdir, "phone%d-files" % (len(self.phones) + 1))
+            os.makedirs(storage, exist_ok=True)
             agent_proc = self._spawn([AGENTSIM, "--event-port", "0", "--command-port", "0",
-                                      "--control-port", "0", "--exit-on-stdin-eof"])
+                                      "--control-port", "0", "--send-port", "0", "--get-port", "0",
+                                      "--files-dir", storage, "--exit-on-stdin-eof"])
             ports = json.loads(read_first_line(agent_proc, "the agent simulator"))
             agent_ports = (ports["event_port"], ports["command_port"], ports["control_port"])
+            # The file services sit behind the two ports the agent's files use on the phone.
             relay = ["--tcp", "%d=127.0.0.1:%d" % (AGENT_PORTS[0], agent_ports[0]),
-                     "--tcp", "%d=127.0.0.1:%d" % (AGENT_PORTS[1], agent_ports[1])]
+                     "--tcp", "%d=127.0.0.1:%d" % (AGENT_PORTS[1], agent_ports[1]),
+                     "--tcp", "%d=127.0.0.1:%d" % (FILE_PORTS[0], ports["send_port"]),
+                     "--tcp", "%d=127.0.0.1:%d" % (FILE_PORTS[1], ports["get_port"])]
         proc = self._spawn([VPHONE, "--port", "0", "--model", model] + relay + list(args))
         serial = read_first_line(proc, "the virtual phone")
         phone = Phone(serial, proc, agent_proc, agent_ports)
