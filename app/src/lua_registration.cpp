@@ -3,6 +3,7 @@
 #include "app/lua_registration.h"
 
 #include "android/lua_android_connect_manager.h"
+#include "android/lua_async_process.h"
 #include "desktop/win32_shell.h"
 #include "device/lua_socket_manager.h"
 #include "luabind/registration.h"
@@ -31,8 +32,8 @@ void RegisterLuaObjects(QVLRT_ENV env) {
   // "LuaDispatchFactory", "LuaDispatch.Class"
   device::RegisterAsyncSocketFactory(env);  // "LuaAsyncSocketFactory"
   store::RegisterAppTaocanManager(env);     // "AppTaocanManager.Manager"
-  // "AsyncProcess.Manager", "DirCopy.Manager.Class", "Qorvan.UIEngine.DragDropShell",
-  // "AsyncGetURLLocate.Manager"
+  tiv::android::RegisterAsyncProcessManager(env);  // "AsyncProcess.Manager"
+  // "DirCopy.Manager.Class", "Qorvan.UIEngine.DragDropShell", "AsyncGetURLLocate.Manager"
 }
 
 }  // namespace app

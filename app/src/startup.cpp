@@ -1,5 +1,7 @@
 #include "app/startup.h"
 
+#include "desktop/archive.h"
+#include "hostbase/archive_extractor.h"
 #include "hostbase/message_window.h"
 #include "hostbase/path_manager.h"
 #include "luabind/registration.h"
@@ -187,6 +189,8 @@ bool StartUp(const HostHooks& h) {
   CMessageWindow* mw = singleton_ex<CMessageWindow>::acquire();
   trace("create CMessageWindow");
   if (mw) mw->Create(kMessageWindowName);
+  // The work items and the driver installation unpack through the desktop's extractor.
+  hostbase::SetArchiveExtractor(&desktop::ExtractAll);
   // The services of the other modules are created here, in this order, each by the module
   // that implements it: CIconImagerCreator; CSqliteManager, then open "Download.db" in the
   // profile directory; CDriverManager; CAndroidConnectManager; CDeviceManager.
