@@ -4,6 +4,7 @@
 
 #include "android/lua_android_connect_manager.h"
 #include "android/lua_async_process.h"
+#include "android/lua_driver_manager.h"
 #include "desktop/win32_shell.h"
 #include "device/lua_socket_manager.h"
 #include "luabind/registration.h"
@@ -22,7 +23,7 @@ void RegisterLuaObjects(QVLRT_ENV env) {
   store::RegisterAsynHttpFile(env);  // "qv.win32.net.asyn_http_file" and its factory
   // "AppHelp.Object", "Device.Manager"
   RegisterAndroidConnectManager(env);  // "AndroidCon.Manager"
-  // "Driver.Manager"
+  tiv::android::RegisterDriverManager(env);  // "Driver.Manager"
   device::RegisterSocketManagerClass(env);  // "Socket.Manager.Class"
   // "GetFile.Manager.Class", "ClipBoardData.Manager", "DataReport.Manager"
   store::RegisterDownloadManager(env);  // "DownloadManger.Manager"

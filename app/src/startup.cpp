@@ -11,6 +11,7 @@
 #include "qv/singleton_ex.h"
 #include "qv/text.h"
 #include "android/android_connect_manager.h"
+#include "android/driver_manager.h"
 #include "app/lua_registration.h"
 #include "store/lua_download_manager.h"
 #include "store/lua_objects.h"
@@ -200,7 +201,8 @@ bool StartUp(const HostHooks& h) {
     store::set_host_services({db, &store_work()});
   }
   trace("create CSqliteManager");
-  // CDriverManager joins here.
+  singleton_ex<tiv::android::CDriverManager>::acquire();
+  trace("create CDriverManager");
   singleton_ex<CAndroidConnectManager>::acquire();
   trace("create CAndroidConnectManager");
   // CDeviceManager joins here.
@@ -218,6 +220,9 @@ void ShutDown() {
   // The ADB runner's workers stop with it; nothing it posts is delivered after this.
   singleton_ex<CAndroidConnectManager>::release();
   trace("release CAndroidConnectManager");
+  // Its worker is waited for; a running installer is ended and reports nothing.
+  singleton_ex<tiv::android::CDriverManager>::release();
+  trace("release CDriverManager");
   // The store's Lua objects go first: they use the database and still reach the Lua state.
   store::release_lua_objects();
   singleton_ex<CSqliteManager>::release();

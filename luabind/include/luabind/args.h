@@ -93,7 +93,12 @@ void set_field(lua_State* L, const char* key, const std::string& value);
 void set_field(lua_State* L, const char* key, const std::wstring& value);
 void set_field(lua_State* L, const char* key, const char* value);
 void set_field(lua_State* L, const char* key, lua_Integer value);
-void set_field(lua_State* L, const char* key, int value);
+// Plain int where it is not lua_Integer already (it is on 32-bit Windows).
+template <typename I, typename = std::enable_if_t<std::is_same<I, int>::value &&
+                                                  !std::is_same<int, lua_Integer>::value>>
+void set_field(lua_State* L, const char* key, I value) {
+  set_field(L, key, static_cast<lua_Integer>(value));
+}
 void set_number(lua_State* L, const char* key, lua_Number value);
 void set_bool(lua_State* L, const char* key, bool value);
 
