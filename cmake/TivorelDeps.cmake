@@ -37,7 +37,7 @@ if(WIN32)
   tiv_import(expat LIBS ${L}/libexpat.a INCLUDES ${P}/include DEFS XML_STATIC)
   tiv_import(jsoncpp LIBS ${L}/libjsoncpp.a INCLUDES ${P}/include)
   tiv_import(minizip LIBS ${L}/libminizip.a INCLUDES ${P}/include/minizip DEPS tiv::zlib)
-  tiv_import(archive LIBS ${L}/libarchive_static.a ${L}/libbz2.a ${L}/liblzma.a
+  tiv_import(archive LIBS ${L}/libarchive_static.a ${L}/libbz2.a ${L}/liblzma.a ${L}/libz.a
     INCLUDES ${P}/include DEFS LIBARCHIVE_STATIC LZMA_API_STATIC DEPS tiv::zlib)
   tiv_import(png LIBS ${L}/libpng16.a INCLUDES ${P}/include DEPS tiv::zlib)
   tiv_import(jpeg LIBS ${L}/libjpeg.a INCLUDES ${P}/include)

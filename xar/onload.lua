@@ -38,6 +38,10 @@ local function join(dir, name)
   return dir .. "/" .. name
 end
 
+-- Names the program on the ADB server's port when the server cannot start.
+local port_owner = dofile(native((debug.getinfo(1, "S").source:match("^@(.*[\\/])") or "")
+  .. "luacode/AdbPortOwner.lua"))
+
 local log_file
 do
   local dir = paths and paths:get_tmpdata_dir()
@@ -288,6 +292,11 @@ add_step(function()
     for _, t in ipairs(troubled) do
       local advice = ADVICE[t[2]] or ("the device is " .. t[2] .. "; reconnect it")
       say_f("Device %s is %s: %s", t[1], t[2], advice)
+    end
+    if port_owner.server_failed(text) then
+      say("The ADB server could not start.")
+      port_owner.explain(say, next_step)
+      return
     end
     next_step()
   end)

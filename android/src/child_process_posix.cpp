@@ -242,6 +242,9 @@ std::unique_ptr<child_process> child_process::start(const std::wstring& command_
     }
     read_end.reset(fds[0]);
     write_end.reset(fds[1]);
+    // A larger pipe lets a child that writes much run on while the reader waits for its turn;
+    // where the system refuses, the default size serves.
+    ::fcntl(read_end.fd, F_SETPIPE_SZ, 1 << 20);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, write_end.fd, 1);
     posix_spawn_file_actions_adddup2(&actions, write_end.fd, 2);

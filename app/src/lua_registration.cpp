@@ -3,7 +3,9 @@
 #include "app/lua_registration.h"
 
 #include "android/lua_android_connect_manager.h"
+#include "android/lua_async_process.h"
 #include "android/lua_device_manager.h"
+#include "android/lua_driver_manager.h"
 #include "desktop/app_help.h"
 #include "desktop/win32_shell.h"
 #include "device/lua_file_transfer.h"
@@ -25,7 +27,7 @@ void RegisterLuaObjects(QVLRT_ENV env) {
   desktop::RegisterAppHelp(env);       // "AppHelp.Object"
   RegisterDeviceManager(env);          // "Device.Manager"
   RegisterAndroidConnectManager(env);  // "AndroidCon.Manager"
-  // "Driver.Manager"
+  tiv::android::RegisterDriverManager(env);  // "Driver.Manager"
   device::RegisterSocketManagerClass(env);  // "Socket.Manager.Class"
   device::RegisterGetFileClass(env);  // "GetFile.Manager.Class"
   // "ClipBoardData.Manager", "DataReport.Manager"
@@ -38,8 +40,8 @@ void RegisterLuaObjects(QVLRT_ENV env) {
   // "LuaDispatchFactory", "LuaDispatch.Class"
   device::RegisterAsyncSocketFactory(env);  // "LuaAsyncSocketFactory"
   store::RegisterAppTaocanManager(env);     // "AppTaocanManager.Manager"
-  // "AsyncProcess.Manager"
-  device::RegisterDirCopyClass(env);  // "DirCopy.Manager.Class"
+  tiv::android::RegisterAsyncProcessManager(env);  // "AsyncProcess.Manager"
+  device::RegisterDirCopyClass(env);                // "DirCopy.Manager.Class"
   // "Qorvan.UIEngine.DragDropShell", "AsyncGetURLLocate.Manager"
 }
 

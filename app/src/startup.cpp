@@ -1,5 +1,7 @@
 #include "app/startup.h"
 
+#include "desktop/archive.h"
+#include "hostbase/archive_extractor.h"
 #include "hostbase/message_window.h"
 #include "hostbase/path_manager.h"
 #include "luabind/registration.h"
@@ -10,6 +12,7 @@
 #include "qv/text.h"
 #include "android/android_connect_manager.h"
 #include "android/device_manager.h"
+#include "android/driver_manager.h"
 #include "app/lua_registration.h"
 #include "desktop/app_help.h"
 #include "store/lua_download_manager.h"
@@ -189,6 +192,8 @@ bool StartUp(const HostHooks& h) {
   CMessageWindow* mw = singleton_ex<CMessageWindow>::acquire();
   trace("create CMessageWindow");
   if (mw) mw->Create(kMessageWindowName);
+  // The work items and the driver installation unpack through the desktop's extractor.
+  hostbase::SetArchiveExtractor(&desktop::ExtractAll);
   // The services of the other modules are created here, in this order, each by the module
   // that implements it: CIconImagerCreator; CSqliteManager, then open "Download.db" in the
   // profile directory; CDriverManager; CAndroidConnectManager; CDeviceManager.
@@ -198,7 +203,8 @@ bool StartUp(const HostHooks& h) {
     store::set_host_services({db, &store_work()});
   }
   trace("create CSqliteManager");
-  // CDriverManager joins here.
+  singleton_ex<tiv::android::CDriverManager>::acquire();
+  trace("create CDriverManager");
   singleton_ex<CAndroidConnectManager>::acquire();
   trace("create CAndroidConnectManager");
   singleton_ex<CDeviceManager>::acquire();
@@ -220,6 +226,9 @@ void ShutDown() {
   // The ADB runner's workers stop with it; nothing it posts is delivered after this.
   singleton_ex<CAndroidConnectManager>::release();
   trace("release CAndroidConnectManager");
+  // Its worker is waited for; a running installer is ended and reports nothing.
+  singleton_ex<tiv::android::CDriverManager>::release();
+  trace("release CDriverManager");
   // The store's Lua objects go first: they use the database and still reach the Lua state.
   store::release_lua_objects();
   singleton_ex<CSqliteManager>::release();

@@ -13,3 +13,12 @@ void prepend_path(const std::wstring& dir);
 unsigned long process_number();
 
 }  // namespace tiv::android::test
+
+namespace tiv::android::test {
+
+// Whether this system has the Windows driver installers (types 2 and 3 can start), and the
+// installer platform a driver manager should pick here (1: 32-bit, 2: 64-bit Windows).
+bool has_windows_installers();
+int expected_driver_platform();
+
+}  // namespace tiv::android::test

@@ -21,3 +21,10 @@ void prepend_path(const std::wstring& dir) {
 unsigned long process_number() { return static_cast<unsigned long>(::getpid()); }
 
 }  // namespace tiv::android::test
+
+namespace tiv::android::test {
+
+bool has_windows_installers() { return false; }
+int expected_driver_platform() { return 1; }
+
+}  // namespace tiv::android::test

@@ -28,3 +28,15 @@ void prepend_path(const std::wstring& dir) {
 unsigned long process_number() { return ::GetCurrentProcessId(); }
 
 }  // namespace tiv::android::test
+
+namespace tiv::android::test {
+
+bool has_windows_installers() { return true; }
+
+int expected_driver_platform() {
+  BOOL wow = FALSE;
+  // The test binary is 32-bit: on 64-bit Windows (or a 64-bit Wine prefix) it runs under WOW64.
+  return ::IsWow64Process(::GetCurrentProcess(), &wow) && wow ? 2 : 1;
+}
+
+}  // namespace tiv::android::test

@@ -23,7 +23,6 @@ bool exists(const std::wstring& path);
 std::int64_t file_size(const std::wstring& path);
 bool make_dir(const std::wstring& path);  // false when it already exists
 bool remove_dir(const std::wstring& path);
-bool remove_link(const std::wstring& path, bool is_dir);
 bool remove_file(const std::wstring& path);
 // Clears what would stop the entry from being deleted (the read-only attribute or mode).
 void make_deletable(const std::wstring& path, bool is_dir);

@@ -77,10 +77,6 @@ bool remove_dir(const std::wstring& path) {
   return ::rmdir(strip_trailing_slashes(native(path)).c_str()) == 0;
 }
 
-bool remove_link(const std::wstring& path, bool) {
-  return ::unlink(strip_trailing_slashes(native(path)).c_str()) == 0;
-}
-
 bool remove_file(const std::wstring& path) { return ::unlink(native(path).c_str()) == 0; }
 
 void make_deletable(const std::wstring& path, bool is_dir) {

@@ -85,11 +85,6 @@ bool remove_dir(const std::wstring& path) {
   return ::RemoveDirectoryW(without_trailing_separator(path).c_str()) != 0;
 }
 
-bool remove_link(const std::wstring& path, bool is_dir) {
-  const std::wstring p = without_trailing_separator(path);
-  return is_dir ? ::RemoveDirectoryW(p.c_str()) != 0 : ::DeleteFileW(p.c_str()) != 0;
-}
-
 bool remove_file(const std::wstring& path) { return ::DeleteFileW(path.c_str()) != 0; }
 
 void make_deletable(const std::wstring& path, bool) {

@@ -3,6 +3,7 @@
 #include "store/netfs/lua_net_fs.h"
 
 #include "fs_utility_os.h"
+#include "hostbase/dir_tree.h"
 #include "lua_net_support.h"
 #include "luabind/registration.h"
 #include "qv/text.h"
@@ -65,48 +66,8 @@ bool make_dir_tree(const std::wstring& p) {
   return fs_os::make_dir(p) || fs_os::is_dir(p);
 }
 
-bool is_thumbs_db(const std::wstring& name) {
-  static const wchar_t kName[] = L"thumbs.db";
-  if (name.size() != 9) return false;
-  for (std::size_t i = 0; i < 9; ++i) {
-    wchar_t c = name[i];
-    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-    if (c != kName[i]) return false;
-  }
-  return true;
-}
-
-void delete_tree_contents(const std::wstring& dir) {
-  std::vector<fs_os::entry> entries;
-  if (!fs_os::list_dir(dir, entries)) return;
-  for (const auto& e : entries) {
-    const std::wstring child = dir + e.name;
-    if (e.is_link) {
-      // A link is removed as a link: what it points to is not part of this tree.
-      fs_os::remove_link(child, e.is_dir);
-    } else if (e.is_dir) {
-      fs_os::make_deletable(child, true);
-      delete_tree_contents(child + L"\\");
-      fs_os::remove_dir(child);
-    } else {
-      // "Thumbs.db" goes directly; anything else loses its read-only protection first.
-      if (!is_thumbs_db(e.name)) fs_os::make_deletable(child, false);
-      fs_os::remove_file(child);
-    }
-  }
-}
-
-bool delete_dir_tree(std::wstring p) {
-  if (p.empty()) {
-    fs_os::set_last_error(kInvalidArgument);
-    return false;
-  }
-  if (!fs_os::is_dir(p)) return false;
-  if (!is_sep(p.back())) p += L'\\';
-  delete_tree_contents(p);
-  fs_os::remove_dir(p);
-  return !fs_os::exists(p);
-}
+// The one folder-tree deletion of the host: links are not followed, "Thumbs.db" is kept as is.
+bool delete_dir_tree(const std::wstring& p) { return hostbase::DeleteDirTree(p); }
 
 // ---- Lua plumbing ----
 

@@ -1,0 +1,20 @@
+// Deleting a folder with everything in it. One rule for every caller (the work item that deletes
+// a folder and the filesystem utilities): links are removed as links and never followed, every
+// file loses its read-only protection before it is deleted except "Thumbs.db" (any case), which
+// the shell keeps open and protected on purpose and is left as it is when it resists.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace hostbase {
+
+// The thread's last error after DeleteDirTree was given no folder.
+constexpr std::uint32_t kDirTreeInvalidArgument = 20100001;
+
+// Deletes the folder and its content; "\" and "/" both separate. True when the folder is gone
+// afterwards. An empty path, or one that is not an existing folder (a file, a link, nothing),
+// sets the thread's last error to kDirTreeInvalidArgument and gives false without deleting.
+bool DeleteDirTree(const std::wstring& path);
+
+}  // namespace hostbase

@@ -1,0 +1,57 @@
+#include "hostbase/dir_tree.h"
+
+#include "dir_tree_os.h"
+
+#include <vector>
+
+namespace hostbase {
+namespace {
+
+bool is_sep(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+bool is_thumbs_db(const std::wstring& name) {
+  static const wchar_t kName[] = L"thumbs.db";
+  if (name.size() != 9) return false;
+  for (std::size_t i = 0; i < 9; ++i) {
+    wchar_t c = name[i];
+    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    if (c != kName[i]) return false;
+  }
+  return true;
+}
+
+// dir ends with a separator.
+void delete_contents(const std::wstring& dir) {
+  std::vector<os::dir_entry> entries;
+  if (!os::list_dir(dir, entries)) return;
+  for (const auto& e : entries) {
+    const std::wstring child = dir + e.name;
+    if (e.is_link) {
+      // What a link points to is not part of this tree.
+      os::remove_link(child, e.link_to_dir);
+    } else if (e.is_dir) {
+      os::make_deletable(child, true);
+      delete_contents(child + L"\\");
+      os::remove_dir(child);
+    } else {
+      if (!is_thumbs_db(e.name)) os::make_deletable(child, false);
+      os::remove_file(child);
+    }
+  }
+}
+
+}  // namespace
+
+bool DeleteDirTree(const std::wstring& path) {
+  if (path.empty() || !os::is_real_dir(path)) {
+    os::set_thread_error(kDirTreeInvalidArgument);
+    return false;
+  }
+  std::wstring dir = path;
+  if (!is_sep(dir.back())) dir += L'\\';
+  delete_contents(dir);
+  os::remove_dir(dir);
+  return !os::exists(dir);
+}
+
+}  // namespace hostbase

@@ -1,0 +1,30 @@
+// What the folder deletion needs from the system (dir_tree_os_posix.cpp, dir_tree_os_win32.cpp).
+// Paths may use "\" or "/".
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace hostbase::os {
+
+struct dir_entry {
+  std::wstring name;
+  bool is_dir = false;   // a real folder, never a link to one
+  bool is_link = false;  // a symbolic link or junction, to be removed as a link
+  bool link_to_dir = false;  // a link that the system removes as a folder (Windows junctions)
+};
+
+// The entries without "." and ".."; false when the folder cannot be listed.
+bool list_dir(const std::wstring& dir, std::vector<dir_entry>& out);
+// An existing folder that is not itself a link.
+bool is_real_dir(const std::wstring& path);
+bool exists(const std::wstring& path);  // without following a final link
+bool remove_dir(const std::wstring& path);
+bool remove_link(const std::wstring& path, bool link_to_dir);
+bool remove_file(const std::wstring& path);
+// Clears the read-only attribute (Windows) or adds the owner's write permission (POSIX).
+void make_deletable(const std::wstring& path, bool is_dir);
+void set_thread_error(std::uint32_t code);
+
+}  // namespace hostbase::os
