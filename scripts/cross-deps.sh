@@ -210,6 +210,19 @@ if ! have libtiff; then
   done_with libtiff
 fi
 
+if ! have nettle; then
+  # Only the hashes and ciphers (libnettle): the public-key half needs GMP and is not used.
+  src=$(fetch_source nettle)
+  b=$srcdir/build-nettle
+  rm -rf "$b"; mkdir -p "$b"
+  (cd "$b" && "$src/configure" --host=$triple --prefix="$prefix" --disable-shared --enable-static \
+     --disable-public-key --disable-assembler --disable-fat --disable-openssl \
+     --disable-documentation CC="$CC" AR="$AR" RANLIB="$RANLIB" >/dev/null &&
+   make -j "$jobs" libnettle.a >/dev/null && make install-headers install-static >/dev/null)
+  rm -rf "$b"
+  done_with nettle
+fi
+
 if ! have googletest; then
   # Debian ships the GoogleTest sources with its googletest package.
   cmake_dep googletest /usr/src/googletest -Dgtest_disable_pthreads=OFF -DINSTALL_GTEST=ON \

@@ -7,6 +7,7 @@
 #include "device/lua_socket_manager.h"
 #include "luabind/registration.h"
 #include "store/netfs/lua_net_fs.h"
+#include "store/lua_catalogue.h"
 #include "store/lua_objects.h"
 
 namespace app {
@@ -23,16 +24,18 @@ void RegisterLuaObjects(QVLRT_ENV env) {
   RegisterAndroidConnectManager(env);  // "AndroidCon.Manager"
   // "Driver.Manager"
   device::RegisterSocketManagerClass(env);  // "Socket.Manager.Class"
-  // "GetFile.Manager.Class", "ClipBoardData.Manager", "DataReport.Manager"
+  // "GetFile.Manager.Class", "ClipBoardData.Manager"
+  store::RegisterDataReport(env);       // "DataReport.Manager"
   store::RegisterDownloadManager(env);  // "DownloadManger.Manager"
   // "IconManager.Manager"
   desktop::RegisterWin32Shell(env);  // "Win32Shell.Object"
-  // "Tray.Manager", "HttpRequest.Manager", "SendFile.Manager.Class", "DeviceInfo.Class",
-  // "LuaDispatchFactory", "LuaDispatch.Class"
+  // "Tray.Manager"
+  store::RegisterHttpRequest(env);  // "HttpRequest.Manager"
+  // "SendFile.Manager.Class", "DeviceInfo.Class", "LuaDispatchFactory", "LuaDispatch.Class"
   device::RegisterAsyncSocketFactory(env);  // "LuaAsyncSocketFactory"
   store::RegisterAppTaocanManager(env);     // "AppTaocanManager.Manager"
-  // "AsyncProcess.Manager", "DirCopy.Manager.Class", "Qorvan.UIEngine.DragDropShell",
-  // "AsyncGetURLLocate.Manager"
+  // "AsyncProcess.Manager", "DirCopy.Manager.Class", "Qorvan.UIEngine.DragDropShell"
+  store::RegisterAsyncGetURLLocate(env);  // "AsyncGetURLLocate.Manager"
 }
 
 }  // namespace app

@@ -10,6 +10,7 @@
 #include "qv/text.h"
 #include "android/android_connect_manager.h"
 #include "app/lua_registration.h"
+#include "store/lua_catalogue.h"
 #include "store/lua_download_manager.h"
 #include "store/lua_objects.h"
 #include "store/sqlite_manager.h"
@@ -216,6 +217,7 @@ void ShutDown() {
   trace("release CAndroidConnectManager");
   // The store's Lua objects go first: they use the database and still reach the Lua state.
   store::release_lua_objects();
+  store::release_catalogue_objects();
   singleton_ex<CSqliteManager>::release();
   trace("release CSqliteManager");
   if (CMessageWindow* mw = singleton_ex<CMessageWindow>::instance()) mw->Destroy();
