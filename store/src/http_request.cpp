@@ -113,7 +113,7 @@ bool istarts_with(const std::string& s, const char* prefix) {
 // "http://host[:port]" with an optional trailing "/"; the text without that "/", or empty.
 std::string valid_endpoint(std::string e) {
   if (!istarts_with(e, "http://")) return {};
-  if (!e.empty() && e.back() == '/') e.pop_back();
+  if (e.size() > 7 && e.back() == '/') e.pop_back();
   const std::string hostport = e.substr(7);
   if (hostport.empty()) return {};
   for (char c : hostport) {
