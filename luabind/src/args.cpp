@@ -64,12 +64,12 @@ void set_field(lua_State* L, const char* key, const char* value) {
   lua_pushstring(L, value);
   lua_setfield(L, -2, key);
 }
-void set_field(lua_State* L, const char* key, lua_Integer value) {
+void set_field(lua_State* L, const char* key, long value) {
   lua_pushinteger(L, value);
   lua_setfield(L, -2, key);
 }
 void set_field(lua_State* L, const char* key, int value) {
-  set_field(L, key, static_cast<lua_Integer>(value));
+  set_field(L, key, static_cast<long>(value));
 }
 void set_number(lua_State* L, const char* key, lua_Number value) {
   lua_pushnumber(L, value);

@@ -84,8 +84,8 @@ void push_array(lua_State* L, const Json::Value& root, const field (&fields)[N])
     lua_createtable(L, 0, static_cast<int>(N));
     for (const field& f : fields) {
       switch (f.k) {
-        case kInt: luabind::set_field(L, f.lua, static_cast<lua_Integer>(int_member(e, f.json))); break;
-        case kUint: luabind::set_field(L, f.lua, static_cast<lua_Integer>(uint_member(e, f.json))); break;
+        case kInt: luabind::set_number(L, f.lua, int_member(e, f.json)); break;
+        case kUint: luabind::set_number(L, f.lua, uint_member(e, f.json)); break;
         case kString: luabind::set_field(L, f.lua, string_member(e, f.json)); break;
       }
     }
@@ -197,8 +197,8 @@ bool PushAnswerTable(lua_State* L, std::int32_t type, const Json::Value& root,
     case 4:
       lua_createtable(L, 0, 6);
       luabind::set_field(L, "DownloadUrl", string_member(root, "url"));
-      luabind::set_field(L, "Update", static_cast<lua_Integer>(int_member(root, "is")));
-      luabind::set_field(L, "updateType", static_cast<lua_Integer>(int_member(root, "updatetype", 1)));
+      luabind::set_number(L, "Update", int_member(root, "is"));
+      luabind::set_number(L, "updateType", int_member(root, "updatetype", 1));
       luabind::set_field(L, "NewVer", string_member(root, "last"));
       luabind::set_field(L, "Content", string_member(root, "cont"));
       luabind::set_field(L, "Size", string_member(root, "size"));
