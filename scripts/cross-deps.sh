@@ -97,11 +97,12 @@ if ! have zlib; then
 fi
 
 # Lua is compiled as C++, as Debian's liblua5.1-c++ is: lua_error then throws, so C++ frames
-# that a Lua error crosses run their destructors.
+# that a Lua error crosses run their destructors. Debian's luaconf.h gives the API C linkage
+# under C++; LUA_BUILD_AS_DLL must stay undefined (any value selects dllexport and C++ names).
 if ! have lua-c++; then
   src=$(fetch_source lua5.1)
   files=$(cd "$src/src" && ls *.c | grep -vE '^(lua|luac|print)\.c$')
-  ARCHIVE_CC="$CXX -x c++" archive_c lua5.1-c++ "$src/src" "-DLUA_BUILD_AS_DLL=0" $files
+  ARCHIVE_CC="$CXX -x c++" archive_c lua5.1-c++ "$src/src" "" $files
   mkdir -p "$prefix/include/lua5.1"
   cp -f "$src/src/lua.h" "$src/src/luaconf.h" "$src/src/lualib.h" "$src/src/lauxlib.h" \
     "$src/etc/lua.hpp" "$prefix/include/lua5.1/"
