@@ -11,6 +11,11 @@ namespace store {
 
 using qv::win32::multithread::event;
 
+namespace {
+// How long UnInit waits for an aborted resolve to return.
+constexpr unsigned kExitWaitMs = 10000;
+}  // namespace
+
 CLuaAsyncGetURLLocate::CLuaAsyncGetURLLocate(hostbase::CMessageWindow* window)
     : window_(window), resolver_(os::make_url_resolver()) {}
 
@@ -24,14 +29,17 @@ void CLuaAsyncGetURLLocate::Init() {
   if (initialised_) return;
   initialised_ = true;
   wake_ = std::make_unique<event>(false);
+  exited_ = std::make_unique<event>(true);
   start();
 }
 
 void CLuaAsyncGetURLLocate::UnInit() {
   if (!wake_) return;
-  // The worker may be inside a resolve; aborting it lets the thread end within the stop wait.
+  // The worker may be inside a resolve: abort it and let the body return by itself.
+  quitting_ = true;
   resolver_->abort_all();
   wake_->set();
+  exited_->wait(kExitWaitMs);
   stop();
   wake_.reset();
 }
@@ -78,8 +86,12 @@ bool CLuaAsyncGetURLLocate::post(std::int32_t id) {
 }
 
 void CLuaAsyncGetURLLocate::run() {
+  struct signal_exit {
+    event& e;
+    ~signal_exit() { e.set(); }
+  } on_exit{*exited_};
   for (;;) {
-    if (stop_event().is_set()) return;
+    if (quitting_ || stop_event().is_set()) return;
     std::int32_t id = 0;
     std::wstring url;
     {

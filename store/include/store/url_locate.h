@@ -3,6 +3,7 @@
 // message window). The worker never touches Lua.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -68,6 +69,10 @@ class CLuaAsyncGetURLLocate : private qv::win32::multithread::thread,
   hostbase::CMessageWindow* window_;
   std::unique_ptr<os::url_resolver> resolver_;
   std::unique_ptr<qv::win32::multithread::event> wake_;
+  // Set by the worker when its body returns. UnInit waits for it before the thread's own stop,
+  // whose short wait would otherwise end a thread that is still inside the network library.
+  std::unique_ptr<qv::win32::multithread::event> exited_;
+  std::atomic<bool> quitting_{false};
   bool initialised_ = false;
   std::mutex lock_;
   std::int32_t counter_ = 0;
