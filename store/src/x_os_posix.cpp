@@ -17,6 +17,7 @@
 #include <string>
 
 #include "qv/text.h"
+#include "sysfs_net.h"
 
 namespace store::os {
 namespace {
@@ -30,24 +31,6 @@ std::string link_target(const std::string& path) {
 
 bool exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
-// Software interfaces (bridges, veth pairs, tun/tap, container networks) live under
-// /sys/devices/virtual; hardware ones link to their bus device.
-bool is_virtual(const std::string& sys) {
-  const std::string target = link_target(sys);
-  if (target.find("/devices/virtual/") != std::string::npos) return true;
-  return !exists(sys + "/device");
-}
-
-std::wstring describe(const std::string& name, const std::string& sys, bool virt) {
-  std::string d;
-  const std::string driver = link_target(sys + "/device/driver");
-  if (!driver.empty()) d = driver.substr(driver.find_last_of('/') + 1);
-  if (exists(sys + "/bridge")) d = "bridge";
-  else if (exists(sys + "/tun_flags")) d = "tun/tap";
-  if (d.empty()) d = virt ? "virtual" : "network adapter";
-  return qv::text::utf8_to_wide(d + " (" + name + ")");
-}
-
 bool read_interfaces(std::vector<adapter_record>& out) {
   ifaddrs* list = nullptr;
   if (::getifaddrs(&list) != 0) return false;
@@ -60,9 +43,10 @@ bool read_interfaces(std::vector<adapter_record>& out) {
     std::copy(ll->sll_addr, ll->sll_addr + n, r.address.begin());
     const std::string name = i->ifa_name;
     const std::string sys = "/sys/class/net/" + name;
-    r.virtual_interface = is_virtual(sys);
+    r.virtual_interface = sysfs_is_virtual(sys);
     r.name = qv::text::utf8_to_wide(name).substr(0, kAdapterNameMax);
-    r.description = describe(name, sys, r.virtual_interface).substr(0, kAdapterDescriptionMax);
+    r.description = qv::text::utf8_to_wide(sysfs_description(name, sys, r.virtual_interface))
+                        .substr(0, kAdapterDescriptionMax);
     // The adapter types of the Windows adapter list: 71 wireless, 6 Ethernet, 1 other.
     r.type = exists(sys + "/wireless") ? 71 : ll->sll_hatype == ARPHRD_ETHER ? 6 : 1;
     out.push_back(std::move(r));
@@ -119,6 +103,23 @@ class curl_resolver final : public url_resolver {
 };
 
 }  // namespace
+
+bool sysfs_is_virtual(const std::string& dir) {
+  if (link_target(dir).find("devices/virtual/") != std::string::npos) return true;
+  return !exists(dir + "/device");
+}
+
+std::string sysfs_description(const std::string& name, const std::string& dir, bool is_virtual) {
+  std::string d;
+  const std::string driver = link_target(dir + "/device/driver");
+  if (!driver.empty()) d = driver.substr(driver.find_last_of('/') + 1);
+  if (exists(dir + "/bridge"))
+    d = "bridge";
+  else if (exists(dir + "/tun_flags"))
+    d = "tun/tap";
+  if (d.empty()) d = is_virtual ? "virtual" : "network adapter";
+  return d + " (" + name + ")";
+}
 
 std::vector<adapter_source> adapter_sources() { return {&read_interfaces}; }
 
