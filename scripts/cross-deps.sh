@@ -97,11 +97,12 @@ if ! have zlib; then
 fi
 
 # Lua is compiled as C++, as Debian's liblua5.1-c++ is: lua_error then throws, so C++ frames
-# that a Lua error crosses run their destructors.
+# that a Lua error crosses run their destructors. Debian's luaconf.h gives the API C linkage
+# under C++; LUA_BUILD_AS_DLL must stay undefined (any value selects dllexport and C++ names).
 if ! have lua-c++; then
   src=$(fetch_source lua5.1)
   files=$(cd "$src/src" && ls *.c | grep -vE '^(lua|luac|print)\.c$')
-  ARCHIVE_CC="$CXX -x c++" archive_c lua5.1-c++ "$src/src" "-DLUA_BUILD_AS_DLL=0" $files
+  ARCHIVE_CC="$CXX -x c++" archive_c lua5.1-c++ "$src/src" "" $files
   mkdir -p "$prefix/include/lua5.1"
   cp -f "$src/src/lua.h" "$src/src/luaconf.h" "$src/src/lualib.h" "$src/src/lauxlib.h" \
     "$src/etc/lua.hpp" "$prefix/include/lua5.1/"
@@ -208,6 +209,19 @@ if ! have libtiff; then
     -Djpeg=ON -Dzlib=ON -DZLIB_LIBRARY="$prefix/lib/libz.a" -DZLIB_INCLUDE_DIR="$prefix/include" \
     -DJPEG_LIBRARY="$prefix/lib/libjpeg.a" -DJPEG_INCLUDE_DIR="$prefix/include"
   done_with libtiff
+fi
+
+if ! have nettle; then
+  # Only the hashes and ciphers (libnettle): the public-key half needs GMP and is not used.
+  src=$(fetch_source nettle)
+  b=$srcdir/build-nettle
+  rm -rf "$b"; mkdir -p "$b"
+  (cd "$b" && "$src/configure" --host=$triple --prefix="$prefix" --disable-shared --enable-static \
+     --disable-public-key --disable-assembler --disable-fat --disable-openssl \
+     --disable-documentation CC="$CC" AR="$AR" RANLIB="$RANLIB" >/dev/null &&
+   make -j "$jobs" libnettle.a >/dev/null && make install-headers install-static >/dev/null)
+  rm -rf "$b"
+  done_with nettle
 fi
 
 if ! have googletest; then

@@ -45,7 +45,7 @@ linux_packages=(
   build-essential cmake ninja-build ccache pkg-config git
   liblua5.1-0-dev lua5.1 libsqlite3-dev libexpat1-dev libjsoncpp-dev libboost1.81-dev
   zlib1g-dev libminizip-dev libarchive-dev libpng-dev libjpeg-dev libtiff-dev
-  libcurl4-openssl-dev libudev-dev googletest libgtest-dev libgmock-dev
+  libcurl4-openssl-dev libudev-dev nettle-dev googletest libgtest-dev libgmock-dev
   adb nginx python3 sqlite3 curl zip unzip p7zip-full
 )
 

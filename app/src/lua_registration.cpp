@@ -12,6 +12,7 @@
 #include "device/lua_socket_manager.h"
 #include "luabind/registration.h"
 #include "store/netfs/lua_net_fs.h"
+#include "store/lua_catalogue.h"
 #include "store/lua_objects.h"
 
 namespace app {
@@ -29,12 +30,14 @@ void RegisterLuaObjects(QVLRT_ENV env) {
   RegisterAndroidConnectManager(env);  // "AndroidCon.Manager"
   tiv::android::RegisterDriverManager(env);  // "Driver.Manager"
   device::RegisterSocketManagerClass(env);  // "Socket.Manager.Class"
-  device::RegisterGetFileClass(env);  // "GetFile.Manager.Class"
-  // "ClipBoardData.Manager", "DataReport.Manager"
+  device::RegisterGetFileClass(env);        // "GetFile.Manager.Class"
+  // "ClipBoardData.Manager"
+  store::RegisterDataReport(env);       // "DataReport.Manager"
   store::RegisterDownloadManager(env);  // "DownloadManger.Manager"
   // "IconManager.Manager"
   desktop::RegisterWin32Shell(env);  // "Win32Shell.Object"
-  // "Tray.Manager", "HttpRequest.Manager"
+  // "Tray.Manager"
+  store::RegisterHttpRequest(env);     // "HttpRequest.Manager"
   device::RegisterSendFileClass(env);  // "SendFile.Manager.Class"
   RegisterDeviceInfoClass(env);        // "DeviceInfo.Class"
   // "LuaDispatchFactory", "LuaDispatch.Class"
@@ -42,7 +45,8 @@ void RegisterLuaObjects(QVLRT_ENV env) {
   store::RegisterAppTaocanManager(env);     // "AppTaocanManager.Manager"
   tiv::android::RegisterAsyncProcessManager(env);  // "AsyncProcess.Manager"
   device::RegisterDirCopyClass(env);                // "DirCopy.Manager.Class"
-  // "Qorvan.UIEngine.DragDropShell", "AsyncGetURLLocate.Manager"
+  // "Qorvan.UIEngine.DragDropShell"
+  store::RegisterAsyncGetURLLocate(env);  // "AsyncGetURLLocate.Manager"
 }
 
 }  // namespace app

@@ -15,6 +15,7 @@
 #include "android/driver_manager.h"
 #include "app/lua_registration.h"
 #include "desktop/app_help.h"
+#include "store/lua_catalogue.h"
 #include "store/lua_download_manager.h"
 #include "store/lua_objects.h"
 #include "store/sqlite_manager.h"
@@ -231,6 +232,7 @@ void ShutDown() {
   trace("release CDriverManager");
   // The store's Lua objects go first: they use the database and still reach the Lua state.
   store::release_lua_objects();
+  store::release_catalogue_objects();
   singleton_ex<CSqliteManager>::release();
   trace("release CSqliteManager");
   // Its timer lives on the message window and its listeners in the Lua state.

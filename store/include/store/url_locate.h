@@ -1,0 +1,82 @@
+// "AsyncGetURLLocate.Manager": resolves URLs to the address their redirects end at, on a worker
+// thread, and hands each result to the task's Lua function on the UI thread (through the
+// message window). The worker never touches Lua.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "hostbase/message_window.h"
+#include "luabind/lua_event.h"
+#include "qv/event.h"
+#include "qv/thread.h"
+#include "qv_engine.h"
+
+namespace store {
+namespace os {
+class url_resolver;
+}
+
+class CLuaAsyncGetURLLocate : private qv::win32::multithread::thread,
+                              public hostbase::MessageHandler {
+ public:
+  static constexpr const char* kObjectName = "AsyncGetURLLocate.Manager";
+  static constexpr const char* kClassName = "AsyncGetURLLocate.Manager.Class";
+
+  // Results go through `window`, or the process's message window when it is null.
+  explicit CLuaAsyncGetURLLocate(hostbase::CMessageWindow* window = nullptr);
+  ~CLuaAsyncGetURLLocate() override;
+
+  // The first call starts the worker; later calls do nothing.
+  void Init();
+  // Stops the worker (a resolve in progress is aborted first).
+  void UnInit();
+  std::int32_t AddCommand(const std::wstring& url, std::unique_ptr<luabind::CLuaEvent> callback);
+  void CancleTask(std::int32_t id);
+  // Aborts the task in progress and forgets every task; later tasks get a fresh session.
+  void CancleAllTask();
+
+  // The UI thread's side of a posted result.
+  void OnMessage(qv::loop::lparam_t payload) override;
+
+  // Whether the task's result has been posted and not yet delivered.
+  bool result_posted(std::int32_t id);
+  std::size_t task_count();
+
+  static const QVLRT_METHOD* methods();
+
+ private:
+  struct task {
+    int state = 0;  // 0 waiting, 1 in progress, 2 result posted
+    std::wstring url;
+    std::wstring result;
+    std::unique_ptr<luabind::CLuaEvent> callback;
+  };
+
+  void run() override;
+  bool post(std::int32_t id);
+
+  static int LuaInit(lua_State* L);
+  static int LuaUnInit(lua_State* L);
+  static int LuaAddCommand(lua_State* L);
+  static int LuaCancleTask(lua_State* L);
+  static int LuaCancleAllTask(lua_State* L);
+
+  hostbase::CMessageWindow* window_;
+  std::unique_ptr<os::url_resolver> resolver_;
+  std::unique_ptr<qv::win32::multithread::event> wake_;
+  // Set by the worker when its body returns. UnInit waits for it before the thread's own stop,
+  // whose short wait would otherwise end a thread that is still inside the network library.
+  std::unique_ptr<qv::win32::multithread::event> exited_;
+  std::atomic<bool> quitting_{false};
+  bool initialised_ = false;
+  std::mutex lock_;
+  std::int32_t counter_ = 0;
+  std::map<std::int32_t, task> tasks_;
+};
+
+}  // namespace store

@@ -1,0 +1,202 @@
+#include "store/url_locate.h"
+
+#include <utility>
+
+#include "luabind/args.h"
+#include "qv/singleton_ex.h"
+#include "qv/text.h"
+#include "x_os.h"
+
+namespace store {
+
+using qv::win32::multithread::event;
+
+namespace {
+// How long UnInit waits for an aborted resolve to return.
+constexpr unsigned kExitWaitMs = 10000;
+}  // namespace
+
+CLuaAsyncGetURLLocate::CLuaAsyncGetURLLocate(hostbase::CMessageWindow* window)
+    : window_(window), resolver_(os::make_url_resolver()) {}
+
+CLuaAsyncGetURLLocate::~CLuaAsyncGetURLLocate() {
+  UnInit();
+  std::lock_guard<std::mutex> guard(lock_);
+  tasks_.clear();
+}
+
+void CLuaAsyncGetURLLocate::Init() {
+  if (initialised_) return;
+  initialised_ = true;
+  wake_ = std::make_unique<event>(false);
+  exited_ = std::make_unique<event>(true);
+  start();
+}
+
+void CLuaAsyncGetURLLocate::UnInit() {
+  if (!wake_) return;
+  // The worker may be inside a resolve: abort it and let the body return by itself.
+  quitting_ = true;
+  resolver_->abort_all();
+  wake_->set();
+  exited_->wait(kExitWaitMs);
+  stop();
+  wake_.reset();
+}
+
+std::int32_t CLuaAsyncGetURLLocate::AddCommand(const std::wstring& url,
+                                               std::unique_ptr<luabind::CLuaEvent> callback) {
+  std::int32_t id;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    id = ++counter_;
+    task& t = tasks_[id];
+    t.url = url;
+    t.callback = std::move(callback);
+  }
+  if (wake_) wake_->set();
+  return id;
+}
+
+void CLuaAsyncGetURLLocate::CancleTask(std::int32_t id) {
+  task gone;  // its callback is released after the lock
+  std::lock_guard<std::mutex> guard(lock_);
+  auto it = tasks_.find(id);
+  if (it == tasks_.end()) return;
+  gone = std::move(it->second);
+  tasks_.erase(it);
+}
+
+void CLuaAsyncGetURLLocate::CancleAllTask() {
+  std::map<std::int32_t, task> gone;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    bool in_progress = false;
+    for (const auto& kv : tasks_) in_progress = in_progress || kv.second.state == 1;
+    if (in_progress) resolver_->abort_all();
+    gone.swap(tasks_);
+  }
+  // The callbacks are released here, on the UI thread, outside the lock.
+}
+
+bool CLuaAsyncGetURLLocate::post(std::int32_t id) {
+  hostbase::CMessageWindow* w =
+      window_ ? window_ : qv::design_pattern::singleton_ex<hostbase::CMessageWindow>::instance();
+  return w && w->PostHandlerMessage(this, static_cast<qv::loop::lparam_t>(id));
+}
+
+void CLuaAsyncGetURLLocate::run() {
+  struct signal_exit {
+    event& e;
+    ~signal_exit() { e.set(); }
+  } on_exit{*exited_};
+  for (;;) {
+    if (quitting_ || stop_event().is_set()) return;
+    std::int32_t id = 0;
+    std::wstring url;
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      for (auto& kv : tasks_) {
+        if (kv.second.state == 0) {
+          kv.second.state = 1;
+          id = kv.first;
+          url = kv.second.url;
+          break;
+        }
+      }
+    }
+    if (id != 0) {
+      std::wstring result = resolver_->resolve(url);
+      std::lock_guard<std::mutex> guard(lock_);
+      auto it = tasks_.find(id);
+      if (it != tasks_.end()) {
+        it->second.result = std::move(result);
+        it->second.state = 2;
+        // Without a window the result cannot cross; the task then waits for a cancel.
+        post(id);
+      }
+      continue;
+    }
+    event::wait_any({wake_.get(), &stop_event()});
+  }
+}
+
+void CLuaAsyncGetURLLocate::OnMessage(qv::loop::lparam_t payload) {
+  const auto id = static_cast<std::int32_t>(payload);
+  task t;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    auto it = tasks_.find(id);
+    if (it == tasks_.end() || it->second.state != 2) return;  // cancelled after it was posted
+    t = std::move(it->second);
+    tasks_.erase(it);
+  }
+  if (t.callback) {
+    const std::string result = qv::text::wide_to_utf8(t.result);
+    t.callback->Fire([&](lua_State* L) {
+      lua_pushnumber(L, id);
+      luabind::push_string(L, result);
+      return 2;
+    });
+  }
+}
+
+bool CLuaAsyncGetURLLocate::result_posted(std::int32_t id) {
+  std::lock_guard<std::mutex> guard(lock_);
+  auto it = tasks_.find(id);
+  return it != tasks_.end() && it->second.state == 2;
+}
+
+std::size_t CLuaAsyncGetURLLocate::task_count() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return tasks_.size();
+}
+
+// ---- Lua -----------------------------------------------------------------------------------
+
+int CLuaAsyncGetURLLocate::LuaInit(lua_State* L) {
+  if (auto* self = luabind::check_object<CLuaAsyncGetURLLocate>(L, kClassName)) self->Init();
+  return 0;
+}
+
+int CLuaAsyncGetURLLocate::LuaUnInit(lua_State* L) {
+  if (auto* self = luabind::check_object<CLuaAsyncGetURLLocate>(L, kClassName)) self->UnInit();
+  return 0;
+}
+
+int CLuaAsyncGetURLLocate::LuaAddCommand(lua_State* L) {
+  auto* self = luabind::check_object<CLuaAsyncGetURLLocate>(L, kClassName);
+  const std::wstring url = luabind::check_wstring(L, 2);
+  if (!self) return 0;
+  auto cb = std::make_unique<luabind::CLuaEvent>();
+  cb->Hold(L, 3);
+  lua_pushnumber(L, self->AddCommand(url, std::move(cb)));
+  return 1;
+}
+
+int CLuaAsyncGetURLLocate::LuaCancleTask(lua_State* L) {
+  auto* self = luabind::check_object<CLuaAsyncGetURLLocate>(L, kClassName);
+  const auto id = luabind::check_int(L, 2);
+  if (self) self->CancleTask(id);
+  return 0;
+}
+
+int CLuaAsyncGetURLLocate::LuaCancleAllTask(lua_State* L) {
+  if (auto* self = luabind::check_object<CLuaAsyncGetURLLocate>(L, kClassName))
+    self->CancleAllTask();
+  return 0;
+}
+
+const QVLRT_METHOD* CLuaAsyncGetURLLocate::methods() {
+  static const QVLRT_METHOD kMethods[] = {
+      {"Init", &CLuaAsyncGetURLLocate::LuaInit, 0},
+      {"UnInit", &CLuaAsyncGetURLLocate::LuaUnInit, 0},
+      {"AddCommand", &CLuaAsyncGetURLLocate::LuaAddCommand, 0},
+      {"CancleTask", &CLuaAsyncGetURLLocate::LuaCancleTask, 0},
+      {"CancleAllTask", &CLuaAsyncGetURLLocate::LuaCancleAllTask, 0},
+      {nullptr, nullptr, 0},
+  };
+  return kMethods;
+}
+
+}  // namespace store
