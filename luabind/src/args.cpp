@@ -68,9 +68,11 @@ void set_field(lua_State* L, const char* key, lua_Integer value) {
   lua_pushinteger(L, value);
   lua_setfield(L, -2, key);
 }
+#if PTRDIFF_MAX != INT_MAX
 void set_field(lua_State* L, const char* key, int value) {
   set_field(L, key, static_cast<lua_Integer>(value));
 }
+#endif
 void set_number(lua_State* L, const char* key, lua_Number value) {
   lua_pushnumber(L, value);
   lua_setfield(L, -2, key);

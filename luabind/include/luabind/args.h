@@ -14,6 +14,7 @@
 #include <lauxlib.h>
 #include <lua.h>
 
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -93,7 +94,9 @@ void set_field(lua_State* L, const char* key, const std::string& value);
 void set_field(lua_State* L, const char* key, const std::wstring& value);
 void set_field(lua_State* L, const char* key, const char* value);
 void set_field(lua_State* L, const char* key, lua_Integer value);
+#if PTRDIFF_MAX != INT_MAX  // lua_Integer (ptrdiff_t) is int itself on 32-bit targets
 void set_field(lua_State* L, const char* key, int value);
+#endif
 void set_number(lua_State* L, const char* key, lua_Number value);
 void set_bool(lua_State* L, const char* key, bool value);
 
