@@ -24,18 +24,12 @@ local AGENT_PORTS = {12156, 12157}
 local APPS, CONTACTS, MESSAGES = 13, 14, 47
 local SHOW_FIRST = 3
 
--- The path utility writes Windows separators; the ADB client on other systems needs its own.
-local SEP = package.config:sub(1, 1)
-local function native(path)
-  if SEP == "/" then return (path:gsub("\\", "/")) end
-  return (path:gsub("/", "\\"))
-end
-
+-- Paths are written in the Windows form on every system, as the path utility gives them.
 local function join(dir, name)
   if dir == nil or dir == "" then return name end
   local last = dir:sub(-1)
   if last == "/" or last == "\\" then return dir .. name end
-  return dir .. "/" .. name
+  return dir .. "\\" .. name
 end
 
 -- Names the program on the ADB server's port when the server cannot start.
@@ -45,7 +39,7 @@ local port_owner = dofile(native((debug.getinfo(1, "S").source:match("^@(.*[\\/]
 local log_file
 do
   local dir = paths and paths:get_tmpdata_dir()
-  if dir and dir ~= "" then log_file = io.open(native(join(dir, "tour.log")), "a") end
+  if dir and dir ~= "" then log_file = io.open(join(dir, "tour.log"), "a") end
 end
 
 local function say(text)
@@ -176,9 +170,8 @@ local function tour_device(serial, done)
         if not t then
           local apk = os.getenv("TIVOREL_DEMO_APK")
           if not apk or apk == "" then
-            apk = join(join(paths:get_current_exe_dir(), "xar"), "demo/com.tivorel.demo.apk")
+            apk = join(join(join(paths:get_current_exe_dir(), "xar"), "demo"), "com.tivorel.demo.apk")
           end
-          apk = native(apk)
           say_f("  installing the demo app %s", apk)
           adb:InstallAPK(serial, "demo", apk, function(_, _, result)
             local meaning = ({[5] = "installed", [4] = "failed", [2000] = "not enough storage",
@@ -324,7 +317,7 @@ add_step(function()
   local port = os.getenv("TIVOREL_DEMO_PORT") or "8080"
   local url = os.getenv("TIVOREL_DEMO_URL")
   if not url or url == "" then url = "http://127.0.0.1:" .. port .. "/demo.bin" end
-  local target = native(join(join(paths:get_tmpdata_dir(), "tour"), "demo.bin"))
+  local target = join(join(paths:get_tmpdata_dir(), "tour"), "demo.bin")
   os.remove(target)
   say_f("Downloading %s", url)
   downloads:Init(function() end)

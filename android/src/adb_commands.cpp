@@ -1,5 +1,7 @@
 #include "android/adb_commands.h"
 
+#include "qv/path.h"
+
 namespace tiv::android {
 namespace {
 
@@ -15,8 +17,10 @@ std::wstring adb_start_server_command() { return client() + L"  start-server"; }
 
 std::wstring adb_kill_server_command() { return client() + L"  kill-server"; }
 
+// The package file is read by the client on this system, so it gets the system's path form.
 std::wstring adb_install_command(const std::wstring& serial, const std::wstring& apk_path) {
-  return client() + L"  -s " + quoted(serial) + L" install -r " + quoted(apk_path);
+  return client() + L"  -s " + quoted(serial) + L" install -r " +
+         quoted(qv::path::to_native(apk_path));
 }
 
 std::wstring adb_uninstall_command(const std::wstring& serial, const std::wstring& package) {

@@ -357,13 +357,4 @@ bool child_process::read_output(std::string& out, int wait_ms) {
   }
 }
 
-std::wstring executable_directory() {
-  std::string buf(4096, '\0');
-  const ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size() - 1);
-  if (n <= 0) return L"./";
-  buf.resize(static_cast<std::size_t>(n));
-  const std::size_t slash = buf.rfind('/');
-  return from_utf8(slash == std::string::npos ? std::string("./") : buf.substr(0, slash + 1));
-}
-
 }  // namespace tiv::android

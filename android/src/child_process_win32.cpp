@@ -200,12 +200,4 @@ bool child_process::read_output(std::string& out, int wait_ms) {
   }
 }
 
-std::wstring executable_directory() {
-  std::wstring buf(32768, L'\0');
-  const DWORD n = ::GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
-  buf.resize(n);
-  const std::size_t slash = buf.find_last_of(L"\\/");
-  return slash == std::wstring::npos ? std::wstring(L".\\") : buf.substr(0, slash + 1);
-}
-
 }  // namespace tiv::android

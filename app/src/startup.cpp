@@ -5,7 +5,7 @@
 #include "hostbase/message_window.h"
 #include "hostbase/path_manager.h"
 #include "luabind/registration.h"
-#include "platform.h"
+#include "startup_os.h"
 
 #include "qv/message_loop.h"
 #include "qv/singleton_ex.h"
@@ -173,18 +173,18 @@ bool StartUp(const HostHooks& h) {
   share_memory probe;
   if (probe.open(kInstanceBlockName, true)) {
     // Another instance serves: hand it our command line and leave.
-    AppendCommandLine(probe, platform::command_line());
+    AppendCommandLine(probe, os::command_line());
     probe.close();
     trace("forwarded");
     return false;
   }
   // From here on this process serves: an interrupt must end it through the loop and shutdown.
-  platform::install_quit_signals();
+  os::install_quit_signals();
   instance_block().open(kInstanceBlockName, false);
   if (!adb_block().open(kAdbBlockName, true)) adb_block().open(kAdbBlockName, false);
 
-  if (!platform::start_network()) {
-    platform::remove_quit_signals();
+  if (!os::start_network()) {
+    os::remove_quit_signals();
     return false;
   }
 
@@ -218,7 +218,7 @@ bool StartUp(const HostHooks& h) {
 void RunMessageLoop() { qv::loop::run(); }
 
 void ShutDown() {
-  platform::remove_quit_signals();
+  os::remove_quit_signals();
   // Released here first, in this order, by the modules that create them: CDeviceManager,
   // CAndroidConnectManager, CDriverManager, CSqliteManager, CIconImagerCreator.
   // USB detection first: its timer, its listener and its udev watcher go with it.
@@ -244,7 +244,7 @@ void ShutDown() {
   trace("release CPathManager");
   instance_block().close();
   adb_block().close();
-  platform::stop_network();
+  os::stop_network();
 }
 
 int HostMain(const HostHooks& h) {

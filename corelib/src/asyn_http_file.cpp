@@ -80,7 +80,7 @@ bool asyn_http_file::request_file(std::int32_t request_id, const std::string& ur
   if (path.empty() || url.empty() || is_requesting()) return false;
   http_header_list headers = extra_headers;
   std::int64_t modified = 0;
-  if (detail::file_modified_time(path, modified))
+  if (os::file_modified_time(path, modified))
     headers.set("If-Modified-Since", http_date_text(modified));
   // The state is in place first: the client may report a failure before it returns.
   request_id_ = request_id;
@@ -116,7 +116,7 @@ void asyn_http_file::end_ready(std::int32_t code) {
   const std::string url = url_;
   const std::wstring path = path_;
   // For a failed request the file that stands is the old one: its size, not the transfer's.
-  const std::uint64_t size = code == 2 ? detail::file_size(path) : total_size_ + range_start_;
+  const std::uint64_t size = code == 2 ? os::file_size(path) : total_size_ + range_start_;
   close();
   owner_->on_file_ready(id, url, size, path, code);
 }
@@ -145,7 +145,7 @@ void asyn_http_file::on_data(std::int32_t, const http_response& response, const 
   received_ += length;
   std::uint32_t error = 0;
   if (!file_) {
-    file_ = detail::download_file::open(tmp_path_, error);
+    file_ = os::download_file::open(tmp_path_, error);
     if (file_) error = file_->seek(range_start_);
   }
   if (file_ && error == 0) error = file_->write(data, length);
@@ -166,13 +166,13 @@ void asyn_http_file::on_response(std::int32_t, const http_response& response) {
       std::uint32_t error = file_ ? file_->truncate(range_start_ + received_) : 0;
       if (error == 0 && file_) error = file_->close();
       file_.reset();
-      if (error == 0) error = detail::replace_file(tmp_path_, path_);
+      if (error == 0) error = os::replace_file(tmp_path_, path_);
       if (error != 0) {
         end_error(static_cast<std::int32_t>(error));
         return;
       }
     } else {
-      const std::uint32_t error = detail::create_empty_file(path_);
+      const std::uint32_t error = os::create_empty_file(path_);
       if (error != 0) {
         end_error(static_cast<std::int32_t>(error));
         return;
@@ -189,7 +189,7 @@ void asyn_http_file::on_response(std::int32_t, const http_response& response) {
 
 void asyn_http_file::on_error(std::int32_t, std::int32_t error_code) {
   if (!is_requesting()) return;
-  if (detail::is_existing_file(path_))
+  if (os::is_existing_file(path_))
     end_ready(2);
   else
     end_error(error_code);

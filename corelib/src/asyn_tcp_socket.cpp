@@ -11,7 +11,7 @@
 namespace qv::win32::net {
 namespace {
 
-using namespace detail;
+using namespace os;
 
 // Names looked up once stay valid for the life of the process.
 struct host_cache {

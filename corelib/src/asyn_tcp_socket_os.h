@@ -1,5 +1,5 @@
 // The operating-system side of asyn_tcp_socket: one implementation per target
-// (asyn_tcp_socket_win32.cpp, asyn_tcp_socket_posix.cpp). Both report to the socket's window with
+// (asyn_tcp_socket_os_win32.cpp, asyn_tcp_socket_os_posix.cpp). Both report to the socket's window with
 // the messages and the lParam layout of WSAAsyncSelect: event in the low word, Windows Sockets
 // error number in the high word.
 #pragma once
@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-namespace qv::win32::net::detail {
+namespace qv::win32::net::os {
 
 constexpr unsigned kMsgNetwork = qv::loop::kWmUser + 1;  // wParam = token, lParam = event | error << 16
 constexpr unsigned kMsgLookup = qv::loop::kWmUser + 2;   // wParam = token, lParam = error << 16
@@ -74,4 +74,4 @@ class lookup_os {
 // inet_addr: a dotted IPv4 address in network order, kAddressNone when host is not one.
 std::uint32_t parse_dotted(const std::string& host);
 
-}  // namespace qv::win32::net::detail
+}  // namespace qv::win32::net::os

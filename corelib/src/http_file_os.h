@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-namespace qv::win32::net::detail {
+namespace qv::win32::net::os {
 
 // An open file being written; closed by the destructor.
 class download_file {
@@ -35,4 +35,4 @@ std::uint32_t replace_file(const std::wstring& from, const std::wstring& to);
 // Creates `path` empty, or empties it; 0 or the error number.
 std::uint32_t create_empty_file(const std::wstring& path);
 
-}  // namespace qv::win32::net::detail
+}  // namespace qv::win32::net::os

@@ -6,7 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace qv::win32::net::detail {
+namespace qv::win32::net::os {
 
 namespace {
 
@@ -112,4 +112,4 @@ std::uint32_t create_empty_file(const std::wstring& path) {
   return ::close(fd) != 0 ? last_error() : 0;
 }
 
-}  // namespace qv::win32::net::detail
+}  // namespace qv::win32::net::os

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-namespace qv::win32::net::detail {
+namespace qv::win32::net::os {
 
 namespace {
 
@@ -96,4 +96,4 @@ std::uint32_t create_empty_file(const std::wstring& path) {
   return ::CloseHandle(h) ? 0 : last_error();
 }
 
-}  // namespace qv::win32::net::detail
+}  // namespace qv::win32::net::os

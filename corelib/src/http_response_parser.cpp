@@ -143,10 +143,16 @@ void http_response_parser::take_identity(const char* data, std::size_t size, std
 }
 
 std::int32_t http_response_parser::parse_header(http_response& response) {
-  const std::size_t end = buffer_.find("\r\n\r\n");
-  if (end == std::string::npos) return buffer_.size() >= kHttpBlockLimit ? kBadFraming : kNeedMoreData;
+  // Search only what is new (less the three bytes a blank line may straddle): small pieces must
+  // not make the search quadratic.
+  const std::size_t from = searched_ > 3 ? searched_ - 3 : 0;
+  const std::size_t end = buffer_.find("\r\n\r\n", from);
+  if (end == std::string::npos) {
+    searched_ = buffer_.size();
+    return buffer_.size() >= kHttpHeaderBlockLimit ? kBadFraming : kNeedMoreData;
+  }
   const std::size_t block_size = end + 4;
-  if (block_size > kHttpBlockLimit) return kBadFraming;
+  if (block_size > kHttpHeaderBlockLimit) return kBadFraming;
 
   // Status line: version SP code SP reason.
   const std::size_t eol = buffer_.find("\r\n");

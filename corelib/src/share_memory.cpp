@@ -1,6 +1,6 @@
 #include "qv/share_memory.h"
 
-#include "detail/shm_os.h"
+#include "share_memory_os.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -24,7 +24,7 @@ std::uint32_t read_le32(const unsigned char* p) {
 }
 }  // namespace
 
-share_memory::share_memory() : os_(detail::make_shm_os()) {}
+share_memory::share_memory() : os_(os::make_shm_os()) {}
 
 share_memory::~share_memory() { close(); }
 
@@ -59,7 +59,7 @@ bool share_memory::open(const char* name, bool open_existing) {
       close();
       return false;
     }
-    if (os_->wait_mutex(kOpenWaitMs) != detail::wait_result::acquired) {
+    if (os_->wait_mutex(kOpenWaitMs) != os::wait_result::acquired) {
       close();
       return false;
     }
@@ -79,11 +79,11 @@ bool share_memory::open(const char* name, bool open_existing) {
   }
   if (existed) {
     auto r = os_->wait_mutex(kOpenWaitMs);
-    if (r == detail::wait_result::timed_out && os_->reclaim_abandoned_mutex(mutex, mapping)) {
+    if (r == os::wait_result::timed_out && os_->reclaim_abandoned_mutex(mutex, mapping)) {
       existed = false;
-      r = detail::wait_result::acquired;
+      r = os::wait_result::acquired;
     }
-    if (r != detail::wait_result::acquired) {
+    if (r != os::wait_result::acquired) {
       close();
       return false;
     }
@@ -103,7 +103,7 @@ bool share_memory::open(const char* name, bool open_existing) {
 void share_memory::close() { os_->close(); }
 
 void share_memory::lock() {
-  if (os_->has_mutex() && os_->has_mapping()) os_->wait_mutex(detail::kWaitForever);
+  if (os_->has_mutex() && os_->has_mapping()) os_->wait_mutex(os::kWaitForever);
 }
 
 void share_memory::unlock() {

@@ -1,6 +1,6 @@
 #include "qv/thread.h"
 
-#include "detail/thread_os.h"
+#include "thread_os.h"
 
 namespace qv::win32::multithread {
 
@@ -19,7 +19,7 @@ void thread::entry(void* self) {
 bool thread::start() {
   if (handle_) return true;
   stop_event_ = std::make_unique<event>(true, false);
-  handle_ = detail::create_suspended_thread(&thread::entry, this);
+  handle_ = os::create_suspended_thread(&thread::entry, this);
   if (!handle_) {
     stop_event_.reset();
     return false;

@@ -1,7 +1,7 @@
 #include "qv/xml.h"
 
 #include "qv/text.h"
-#include "xml_file.h"
+#include "xml_os.h"
 
 #include <expat.h>
 
@@ -239,7 +239,7 @@ bool save_file(const basic_xml_element& e, const std::filesystem::path& file) {
       return false;
     }
   }
-  if (!detail::replace_file(temp, file)) {
+  if (!os::replace_file(temp, file)) {
     std::error_code ec;
     std::filesystem::remove(temp, ec);
     return false;

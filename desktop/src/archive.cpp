@@ -1,6 +1,6 @@
 #include "desktop/archive.h"
 
-#include "archive_names.h"
+#include "archive_os.h"
 #include "desktop/log.h"
 #include "qv/xml.h"
 
@@ -151,7 +151,7 @@ Kind kind_of(const fs::path& file) {
 // An opened archive; status says why when archive is null.
 struct Opened {
   // Declared first so that it outlives the reader, which converts names until it is freed.
-  std::unique_ptr<ArchiveNameScope> names = std::make_unique<ArchiveNameScope>();
+  std::unique_ptr<os::ArchiveNameScope> names = std::make_unique<os::ArchiveNameScope>();
   ArchivePtr archive;
   std::unique_ptr<FileSource> source;
   int status = kArchiveOtherFailure;
@@ -235,7 +235,7 @@ bool next_entry(Opened& o, archive_entry** entry, bool first, bool* failed) {
   return false;
 }
 
-std::u16string entry_path(archive_entry* e) { return ArchiveEntryName(e); }
+std::u16string entry_path(archive_entry* e) { return os::ArchiveEntryName(e); }
 
 // Copies the current entry's data into file, replacing it. False on any read or write error.
 bool write_data(struct archive* a, archive_entry* e, const fs::path& file) {

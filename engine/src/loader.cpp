@@ -2,7 +2,7 @@
 // its entry script.
 #include "qv_engine.h"
 
-#include "os.h"
+#include "engine_os.h"
 
 #include <algorithm>
 #include <cctype>
@@ -46,8 +46,7 @@ void add_package_path(lua_State* L, const std::string& dir) {
   lua_getfield(L, -1, "path");
   std::string path = lua_isstring(L, -1) ? lua_tostring(L, -1) : "";
   lua_pop(L, 1);
-  std::string own = join(dir, "?.lua");
-  std::replace(own.begin(), own.end(), '\\', qv_engine::os::separator());
+  const std::string own = qv_engine::os::native_path(join(dir, "?.lua"));
   lua_pushstring(L, (own + ";" + path).c_str());
   lua_setfield(L, -2, "path");
   lua_pop(L, 1);
@@ -80,7 +79,8 @@ int QVUE_LoadXAR(const char* name) {
         return 1;
       }
       add_package_path(L, dir);
-      if (luaL_loadbuffer(L, code.data(), code.size(), ("@" + script).c_str()) != 0) {
+      const std::string chunk = "@" + qv_engine::os::native_path(script);
+      if (luaL_loadbuffer(L, code.data(), code.size(), chunk.c_str()) != 0) {
         qv_engine::report_error(name, lua_tostring(L, -1));
         lua_pop(L, 1);
         return 1;

@@ -2,7 +2,8 @@
 // created on the first read of their name, protected calls that log their errors.
 #include "qv_engine.h"
 
-#include "os.h"
+#include "file_paths.h"
+#include "engine_os.h"
 
 #include <cstdio>
 #include <map>
@@ -122,6 +123,7 @@ qvlrt_env* make_env() {
   env->L = luaL_newstate();
   if (!env->L) return env;
   luaL_openlibs(env->L);
+  qv_engine::accept_either_separator(env->L);
   lua_pushvalue(env->L, LUA_GLOBALSINDEX);
   lua_newtable(env->L);
   lua_pushlightuserdata(env->L, env);
@@ -197,7 +199,8 @@ int QVLRT_CreateChunkFromModule(QVLRT_RUNTIME runtime, const char* chunk_name, c
   // A module that defines no entry must not pick up the one an earlier module left behind.
   lua_pushnil(L);
   lua_setfield(L, LUA_GLOBALSINDEX, entry);
-  if (luaL_loadbuffer(L, code.data(), code.size(), (std::string("@") + path).c_str()) != 0) {
+  const std::string chunk = "@" + qv_engine::os::native_path(path);
+  if (luaL_loadbuffer(L, code.data(), code.size(), chunk.c_str()) != 0) {
     report(context, lua_tostring(L, -1));
     lua_pop(L, 1);
     return 1;

@@ -1,6 +1,6 @@
 #include "hostbase/path_manager.h"
 
-#include "paths_os.h"
+#include "path_manager_os.h"
 #include "hostbase/profile.h"
 
 #include "qv/path.h"
@@ -10,13 +10,13 @@ namespace hostbase {
 std::wstring DirectoryOf(const std::wstring& path) {
   const auto pos = path.find_last_of(L"\\/");
   if (pos == std::wstring::npos) {
-    paths_os::set_last_error(kErrorInvalidArgument);
+    os::set_last_error(kErrorInvalidArgument);
     return {};
   }
   return path.substr(0, pos + 1);
 }
 
-unsigned long GetPathLastError() { return paths_os::last_error(); }
+unsigned long GetPathLastError() { return os::last_error(); }
 
 namespace {
 
@@ -29,33 +29,38 @@ std::wstring with_backslash(std::wstring p) {
 std::wstring data_dir(const std::wstring& base, const wchar_t* name) {
   if (base.empty()) return {};
   std::wstring dir = with_backslash(qv::path::to_windows_text(base)) + name;
-  if (!paths_os::make_dir(qv::path::to_native(dir))) return {};
+  if (!os::make_dir(qv::path::to_native(dir))) return {};
   return dir + L"\\";
 }
 
 }  // namespace
 
-std::wstring GetModuleDir() {
-  return DirectoryOf(qv::path::to_windows_text(paths_os::module_file_name()));
+std::wstring GetExePath() { return qv::path::to_windows_text(os::module_file_name()); }
+
+std::wstring GetSystemTempDir() {
+  const std::wstring t = os::system_temp_path();
+  return t.empty() ? std::wstring() : with_backslash(qv::path::to_windows_text(t));
 }
 
+std::wstring GetModuleDir() { return DirectoryOf(GetExePath()); }
+
 std::wstring GetTempDirectory() {
-  std::wstring t = paths_os::system_temp_path();
+  const std::wstring t = GetSystemTempDir();
   if (t.empty()) return {};
-  std::wstring dir = with_backslash(qv::path::to_windows_text(t)) + L"Tivorel\\";
-  paths_os::make_dir(qv::path::to_native(dir));
+  std::wstring dir = t + L"Tivorel\\";
+  os::make_dir(qv::path::to_native(dir));
   return dir;
 }
 
-std::wstring GetAppDataDir() { return data_dir(paths_os::user_data_path(), L"Tivorel"); }
+std::wstring GetAppDataDir() { return data_dir(os::user_data_path(), L"Tivorel"); }
 
-std::wstring GetCommonAppDataDir() { return data_dir(paths_os::common_data_path(), L"Qorvan"); }
+std::wstring GetCommonAppDataDir() { return data_dir(os::common_data_path(), L"Qorvan"); }
 
 void CPathManager::Fill() {
   if (filled_) return;
   filled_ = true;
-  const std::wstring module = paths_os::module_file_name();
-  exe_dir_ = module.empty() ? std::wstring() : DirectoryOf(qv::path::to_windows_text(module));
+  const std::wstring exe = GetExePath();
+  exe_dir_ = exe.empty() ? std::wstring() : DirectoryOf(exe);
   search_dir_ = exe_dir_;
   profile_dir_ = exe_dir_ + L"Profiles\\";
   temp_dir_ = GetTempDirectory();

@@ -244,6 +244,76 @@ TEST_F(Engine, ModulePathsAcceptBothSeparators) {
   QVLRT_ReleaseChunk(chunk);
 }
 
+// A UI package written for Windows hands Lua's own file functions paths with "\": they work on
+// every target, and chunks are named with the system's one separator.
+TEST_F(Engine, LuaFileFunctionsTakePathsWithBackslashes) {
+  std::string win = dir_.string();
+  for (char& c : win)
+    if (c == '/') c = '\\';
+  const std::string native_prefix =
+      fs::path::preferred_separator == '/' ? dir_.string() + "/" : win + "\\";
+  write("m.lua", "return 42");
+  write("src.lua", "return debug.getinfo(1, 'S').source");
+  write("bad.lua", "error('from bad')");
+  write("lib/winmod.lua", "return {source = debug.getinfo(1, 'S').source}");
+  lua_State* L = state();
+  lua_pushstring(L, win.c_str());
+  lua_setglobal(L, "W");
+  lua_pushstring(L, native_prefix.c_str());
+  lua_setglobal(L, "NATIVE");
+  struct Case {
+    const char* name;
+    const char* code;  // raises on failure
+  } cases[] = {
+      {"io.open writes and reads",
+       "local f = assert(io.open(W .. '\\\\new.txt', 'w')) f:write('one\\ntwo\\n') f:close() "
+       "f = assert(io.open(W .. '\\\\new.txt', 'r')) assert(f:read('*l') == 'one') f:close()"},
+      {"io.lines", "local t = {} for l in io.lines(W .. '\\\\new.txt') do t[#t + 1] = l end "
+                   "assert(#t == 2 and t[2] == 'two', #t)"},
+      {"io.input and io.output",
+       "io.output(W .. '\\\\out.txt') io.write('x') io.close() io.output(io.stdout) "
+       "io.input(W .. '\\\\out.txt') assert(io.read('*a') == 'x') io.close() io.input(io.stdin)"},
+      {"dofile", "assert(dofile(W .. '\\\\m.lua') == 42)"},
+      {"loadfile", "assert(assert(loadfile(W .. '\\\\m.lua'))() == 42)"},
+      {"a chunk is named with one separator",
+       "local s = assert(loadfile(W .. '\\\\src.lua'))() assert(s == '@' .. NATIVE .. 'src.lua', s)"},
+      {"an error names the chunk with one separator",
+       "local ok, e = pcall(dofile, W .. '\\\\bad.lua') "
+       "assert(not ok and e:find(NATIVE .. 'bad.lua:1:', 1, true) == 1, e)"},
+      {"os.rename and os.remove",
+       "assert(os.rename(W .. '\\\\new.txt', W .. '\\\\renamed.txt')) "
+       "assert(io.open(NATIVE .. 'renamed.txt')):close() "
+       "assert(os.remove(W .. '\\\\renamed.txt')) assert(io.open(NATIVE .. 'renamed.txt') == nil)"},
+      {"require searches a path with backslashes and leaves its text alone",
+       "local own = W .. '\\\\lib\\\\?.lua;' package.path = own .. package.path "
+       "local before = package.path local m = require('winmod') "
+       "assert(m.source == '@' .. NATIVE .. 'lib' .. NATIVE:sub(-1) .. 'winmod.lua', m.source) "
+       "assert(package.path == before) "
+       "local ok, e = pcall(require, 'no_such_module_here') "
+       "assert(not ok and package.path == before, e)"},
+      {"errors stay errors", "local f, e = io.open(W .. '\\\\missing\\\\x.txt') assert(f == nil and e)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (luaL_dostring(L, c.code) != 0) {
+      ADD_FAILURE() << lua_tostring(L, -1);
+      lua_pop(L, 1);
+    }
+  }
+  // Modules the host loads by path are named as the system writes the path, too.
+  write("sub/named.lua", "function RegisterObject() end named_source = debug.getinfo(1, 'S').source");
+  QVLRT_RUNTIME rt = QVLRT_GetRuntime(QVLRT_GetEnv(0), 0);
+  QVLRT_CHUNK chunk = nullptr;
+  ASSERT_EQ(QVLRT_CreateChunkFromModule(rt, "named", (win + "\\sub\\named.lua").c_str(),
+                                        "RegisterObject", &chunk),
+            0);
+  QVLRT_ReleaseChunk(chunk);
+  lua_getglobal(L, "named_source");
+  const std::string sub_native = fs::path::preferred_separator == '/' ? "sub/" : "sub\\";
+  EXPECT_EQ("@" + native_prefix + sub_native + "named.lua", lua_tostring(L, -1));
+  lua_pop(L, 1);
+}
+
 TEST_F(Engine, PackageIsTheFirstFolderOfThatNameAnyCase) {
   write("one/Xar/onload.lua", "package_ran = 'one'");
   write("two/XAR/onload.lua", "package_ran = 'two'");

@@ -27,6 +27,9 @@ TEST(PathManager, DirectoriesHangOffTheProgramDirectory) {
   EXPECT_EQ(pm.GetProfileDir(), exe + L"Profiles\\");
   EXPECT_EQ(pm.GetXarDir(), exe + L"xar");
   EXPECT_EQ(hostbase::GetModuleDir(), exe);
+  const std::wstring program = hostbase::GetExePath();
+  EXPECT_EQ(hostbase::DirectoryOf(program), exe);
+  EXPECT_TRUE(fs::is_regular_file(native(program))) << "the program's own file";
   EXPECT_FALSE(fs::exists(native(pm.GetProfileDir()))) << "the profile folder is not created";
 }
 
@@ -38,6 +41,7 @@ TEST(PathManager, TempDirIsCreatedUnderTheSystemTemporaryPath) {
   EXPECT_EQ(t.substr(t.size() - tail.size()), tail);
   EXPECT_TRUE(fs::is_directory(native(t)));
   EXPECT_EQ(hostbase::GetTempDirectory(), t);
+  EXPECT_EQ(hostbase::GetSystemTempDir() + L"Tivorel\\", t);
 }
 
 TEST(PathManager, DirectoryOfNeedsASeparator) {

@@ -243,6 +243,15 @@ TEST(AsynHttp, DecodesAFaultServersAnswers) {
   EXPECT_EQ("until the end", close_delimited.events[0].body);
 }
 
+TEST(AsynHttp, ReadsAHeaderBlockLongerThan8KiB) {
+  recorder r = get(servers::get().fault("/long-cookie"));
+  ASSERT_EQ(1u, r.events.size());
+  ASSERT_EQ(event::response, r.events[0].what);
+  EXPECT_EQ(200, r.events[0].code);
+  EXPECT_EQ("ok", r.events[0].body);
+  EXPECT_EQ("sid=" + std::string(20000, 'c'), r.events[0].copy.headers.find("Set-Cookie"));
+}
+
 TEST(AsynHttp, ReportsBrokenAnswersOnce) {
   const auto& s = servers::get();
   struct row {

@@ -7,7 +7,8 @@ The request path picks the answer:
   /whole                 CANONICAL in full
   /trickle               a chunked answer with trailers, one byte per send
   /close-delimited       a body without length or chunking, ended by closing
-  /big-header            a header block over 8192 bytes
+  /big-header            a header block over 64 KiB, never ended
+  /long-cookie           a complete header block over 8 KiB (a long Set-Cookie), then "ok"
   /no-space              a header line without the space after the colon
   /redirect-https        a redirect to another scheme
   /redirect-relative/X   a redirect with "Location: X" (the rest of the path, verbatim)
@@ -80,7 +81,10 @@ class Handler(socketserver.BaseRequestHandler):
         elif route == "/close-delimited":
             s.sendall(b"HTTP/1.1 200 OK\r\nServer: fault\r\n\r\nuntil the end")
         elif route == "/big-header":
-            s.sendall(b"HTTP/1.1 200 OK\r\nX-Big: " + b"b" * 9000 + b"\r\n\r\n")
+            s.sendall(b"HTTP/1.1 200 OK\r\nX-Big: " + b"b" * 70000 + b"\r\n\r\n")
+        elif route == "/long-cookie":
+            s.sendall(b"HTTP/1.1 200 OK\r\nSet-Cookie: sid=" + b"c" * 20000 +
+                      b"\r\nContent-Length: 2\r\n\r\nok")
         elif route == "/no-space":
             s.sendall(b"HTTP/1.1 200 OK\r\nContent-Length:2\r\n\r\nok")
         elif route == "/redirect-https":

@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace tivorel_help {
+namespace tivorel_help::os {
 
 // This program's arguments after its own name, as one command line that splits (by the Windows
 // rules) into exactly the arguments it was given. On Windows: the command line as it came.
@@ -20,4 +20,4 @@ void hold_termination(bool hold);
 // Names under which the stock client may lie beside this program.
 const wchar_t* const* stock_client_names();
 
-}  // namespace tivorel_help
+}  // namespace tivorel_help::os

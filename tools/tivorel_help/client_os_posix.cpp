@@ -6,7 +6,7 @@
 #include <csignal>
 #include <cstdlib>
 
-namespace tivorel_help {
+namespace tivorel_help::os {
 
 std::wstring own_arguments(int argc, char** argv) {
   std::wstring line;
@@ -34,4 +34,4 @@ const wchar_t* const* stock_client_names() {
   return names;
 }
 
-}  // namespace tivorel_help
+}  // namespace tivorel_help::os

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-namespace tivorel_help {
+namespace tivorel_help::os {
 
 std::wstring own_arguments(int, char**) {
   // The arguments are passed on as written: no round trip through argv can change them.
@@ -27,4 +27,4 @@ const wchar_t* const* stock_client_names() {
   return names;
 }
 
-}  // namespace tivorel_help
+}  // namespace tivorel_help::os

@@ -35,14 +35,14 @@ constexpr const char* kNoStockClient = "cannot run the stock ADB client";
 constexpr int kReadSliceMs = 20;
 
 std::wstring find_stock_client() {
-  std::wstring configured = tivorel_help::environment_variable(L"TIVOREL_ADB");
+  std::wstring configured = tivorel_help::os::environment_variable(L"TIVOREL_ADB");
   if (!configured.empty()) return configured;
   const std::wstring dir = tiv::android::executable_directory();
-  for (const wchar_t* const* n = tivorel_help::stock_client_names(); *n; ++n) {
+  for (const wchar_t* const* n = tivorel_help::os::stock_client_names(); *n; ++n) {
     std::error_code ec;
     if (fs::is_regular_file(fs::path(dir + *n), ec)) return dir + *n;
   }
-  return tivorel_help::stock_client_names()[0];  // the system's search finds it, if anyone can
+  return tivorel_help::os::stock_client_names()[0];  // the system's search finds it, if anyone can
 }
 
 // The block's data area holds the text and its terminating NUL.
@@ -53,7 +53,7 @@ class output_block {
   // Writes the longest whole-character prefix of text that fits.
   void write(const std::string& text) {
     if (!open_) return;
-    tivorel_help::hold_termination(true);
+    tivorel_help::os::hold_termination(true);
     block_.lock();
     auto* data = static_cast<char*>(block_.data());
     const std::size_t room = block_.size();
@@ -63,7 +63,7 @@ class output_block {
       data[n] = '\0';
     }
     block_.unlock();
-    tivorel_help::hold_termination(false);
+    tivorel_help::os::hold_termination(false);
   }
 
   bool is_open() const { return open_; }
@@ -81,13 +81,13 @@ void log_line(const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::wstring block_name = tivorel_help::environment_variable(L"TIVOREL_ADB_BLOCK");
+  std::wstring block_name = tivorel_help::os::environment_variable(L"TIVOREL_ADB_BLOCK");
   output_block block(block_name.empty() ? kDefaultBlock : tiv::android::to_utf8(block_name));
   if (!block.is_open()) log_line("cannot open the output block; output is dropped");
 
   const std::wstring stock = find_stock_client();
   const std::wstring line =
-      tiv::android::quote_argument(stock) + L" " + tivorel_help::own_arguments(argc, argv);
+      tiv::android::quote_argument(stock) + L" " + tivorel_help::os::own_arguments(argc, argv);
 
   tiv::android::process_options options;
   options.capture_output = true;

@@ -10,7 +10,7 @@
 
 namespace qv::win32::net {
 
-namespace detail {
+namespace os {
 class download_file;
 }
 
@@ -62,7 +62,7 @@ class asyn_http_file : public asyn_http_event {
   std::string url_;
   std::wstring path_;
   std::wstring tmp_path_;
-  std::unique_ptr<detail::download_file> file_;
+  std::unique_ptr<os::download_file> file_;
   std::uint64_t received_ = 0;
   std::uint64_t total_size_ = 0;
   std::uint64_t range_start_ = 0;

@@ -60,10 +60,10 @@ class asyn_tcp_socket_event {
   virtual void on_closed() = 0;
 };
 
-namespace detail {
+namespace os {
 class socket_os;
 class lookup_os;
-}  // namespace detail
+}  // namespace os
 
 class asyn_tcp_socket {
  public:
@@ -119,14 +119,14 @@ class asyn_tcp_socket {
   qv::loop::window_handle window_ = nullptr;
   int state_ = kIdle;
   asyn_tcp_socket_event* owner_;
-  std::unique_ptr<detail::socket_os> socket_;
+  std::unique_ptr<os::socket_os> socket_;
   std::vector<std::uint8_t> send_buffer_;
   std::uint32_t send_position_ = 0;
   std::vector<std::uint8_t> receive_buffer_;
   std::string host_;
   std::uint16_t port_ = 0;
   std::uint32_t address_;
-  std::unique_ptr<detail::lookup_os> lookup_;
+  std::unique_ptr<os::lookup_os> lookup_;
   // Cleared by the destructor; notifications keep a copy to learn whether the owner destroyed
   // the socket while it was being called.
   std::shared_ptr<bool> alive_;

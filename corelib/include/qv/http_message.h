@@ -23,8 +23,13 @@ constexpr std::int32_t kBadHeader = 26000004;          // status line or header 
 constexpr std::int32_t kBadChunkSize = 26000007;
 }  // namespace http_error
 
-// The limit for a header block, a trailer block and a chunk-size line.
+// The limit for a trailer block and a chunk-size line.
 constexpr std::size_t kHttpBlockLimit = 8192;
+// The limit for a response's header block, blank line included. Servers do send header blocks
+// past 8 KiB (long Set-Cookie values), so a complete block up to this size is read; a block still
+// unterminated at this size is refused, which bounds what is buffered. One limit for both keeps
+// the result independent of how the network cut the bytes.
+constexpr std::size_t kHttpHeaderBlockLimit = 64 * 1024;
 
 // Ordered (name, value) pairs; names compare exactly.
 class http_header_list {
@@ -124,6 +129,7 @@ class http_response_parser {
   void take_identity(const char* data, std::size_t size, std::string& piece);
 
   std::string buffer_;
+  std::size_t searched_ = 0;  // bytes of buffer_ known to hold no blank line
   bool header_done_ = false;
   bool complete_ = false;
   bool chunked_ = false;

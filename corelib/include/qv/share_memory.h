@@ -11,7 +11,7 @@
 
 namespace qv::win32::multiprocess {
 
-namespace detail {
+namespace os {
 class shm_os;
 }
 
@@ -59,7 +59,7 @@ class share_memory {
   static std::string scoped_name(const std::string& base);
 
  private:
-  std::unique_ptr<detail::shm_os> os_;
+  std::unique_ptr<os::shm_os> os_;
 };
 
 }  // namespace qv::win32::multiprocess

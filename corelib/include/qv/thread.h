@@ -12,7 +12,7 @@
 
 namespace qv::win32::multithread {
 
-namespace detail {
+namespace os {
 class thread_os;
 }
 
@@ -45,7 +45,7 @@ class thread {
   static void entry(void* self);
 
   unsigned long id_ = 0;
-  std::unique_ptr<detail::thread_os> handle_;
+  std::unique_ptr<os::thread_os> handle_;
   std::unique_ptr<event> stop_event_;
 };
 

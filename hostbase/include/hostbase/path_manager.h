@@ -34,6 +34,10 @@ std::wstring GetCommonAppDataDir();  // all-users data + "Qorvan\" (created)
 std::wstring GetTempDirectory();     // as CPathManager::GetTempDir
 std::wstring GetModuleDir();         // directory of the program's code
 
+// The one source of these two for every module above this layer (empty on failure):
+std::wstring GetExePath();        // the program's file, full path
+std::wstring GetSystemTempDir();  // the system's temporary folder, ending with "\"
+
 // "appver" of section "basic" in the profile's "config.ini": at most 9 characters, "1.0" when
 // the file or the key is missing.
 std::wstring ReadAppVersion();

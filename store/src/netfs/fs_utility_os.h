@@ -1,5 +1,6 @@
 // What the filesystem utility objects need from the system: one implementation per target
-// (fs_utility_os_win32.cpp, fs_utility_os_posix.cpp). Paths may use "\" or "/" on every target;
+// (fs_utility_os_win32.cpp, fs_utility_os_posix.cpp); the program's file and the temporary
+// folder come from hostbase (fs_utility_os.cpp). Paths may use "\" or "/" on every target;
 // folders handed back use the program's path text ("\" separators, see to_path_text).
 #pragma once
 
@@ -7,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace store::fs_os {
+namespace store::os {
 
 struct entry {
   std::wstring name;
@@ -29,19 +30,25 @@ void make_deletable(const std::wstring& path, bool is_dir);
 
 std::wstring current_dir();
 bool set_current_dir(const std::wstring& path);
-std::wstring exe_path();
+std::wstring exe_path();     // the system's form, as hostbase knows it
 std::wstring module_path();
 // The system folders, without a trailing separator; empty when unknown.
 std::wstring common_appdata_dir();
 std::wstring appdata_dir();
 std::wstring temp_dir();
 
-bool partition_space(const std::wstring& root, std::uint64_t& total, std::uint64_t& available);
-std::wstring partition_format(const std::wstring& root);
+// The size and the type of the file system that holds the path: on Windows the volume named by
+// its first component, on POSIX the file system of the path or of its nearest existing parent.
+bool partition_space(const std::wstring& path, std::uint64_t& total, std::uint64_t& available);
+std::wstring partition_format(const std::wstring& path);
 
 void set_last_error(std::uint32_t code);
 
 // The program's path text for a system path.
 std::wstring to_path_text(const std::wstring& native);
 
-}  // namespace store::fs_os
+}  // namespace store::os
+
+namespace store {
+namespace fs_os = os;  // the name the filesystem objects still use
+}

@@ -13,7 +13,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-namespace store::fs_os {
+namespace store::os {
 
 namespace {
 
@@ -93,13 +93,6 @@ std::wstring current_dir() {
 
 bool set_current_dir(const std::wstring& path) { return ::chdir(native(path).c_str()) == 0; }
 
-std::wstring exe_path() {
-  char buf[PATH_MAX];
-  const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return {};
-  return wide(std::string(buf, static_cast<std::size_t>(n)));
-}
-
 // The code is linked statically into the program, so the module is the executable.
 std::wstring module_path() { return exe_path(); }
 
@@ -113,32 +106,45 @@ std::wstring appdata_dir() {
   return wide(strip_trailing_slashes(home)) + L"/.local/share";
 }
 
-std::wstring temp_dir() {
-  const char* t = std::getenv("TMPDIR");
-  return wide(t && *t ? strip_trailing_slashes(t) : std::string("/tmp"));
+namespace {
+
+// The path itself when it exists, else its nearest existing parent: the file system that would
+// hold the path. A relative path with no existing part is held by the current folder's.
+std::string nearest_existing(const std::wstring& path) {
+  std::string p = native(path);
+  struct stat st {};
+  while (!p.empty() && ::stat(p.c_str(), &st) != 0) {
+    p = strip_trailing_slashes(p);
+    if (p == "/") break;
+    const std::size_t slash = p.rfind('/');
+    p = slash == std::string::npos ? std::string() : p.substr(0, slash == 0 ? 1 : slash);
+  }
+  return p.empty() ? std::string(".") : p;
 }
 
-bool partition_space(const std::wstring& root, std::uint64_t& total, std::uint64_t& available) {
+}  // namespace
+
+bool partition_space(const std::wstring& path, std::uint64_t& total, std::uint64_t& available) {
   struct statvfs st {};
-  if (root.empty() || ::statvfs(native(root).c_str(), &st) != 0) return false;
+  if (path.empty() || ::statvfs(nearest_existing(path).c_str(), &st) != 0) return false;
   total = static_cast<std::uint64_t>(st.f_blocks) * st.f_frsize;
   available = static_cast<std::uint64_t>(st.f_bavail) * st.f_frsize;
   return true;
 }
 
-// The type of the mount that holds root: the longest mount point that is a prefix of it.
-std::wstring partition_format(const std::wstring& root) {
+// The type of the mount that holds the path: the longest mount point that is a prefix of it.
+std::wstring partition_format(const std::wstring& path) {
   char resolved[PATH_MAX];
-  if (root.empty() || !::realpath(native(root).c_str(), resolved)) return {};
-  const std::string path = resolved;
+  if (path.empty() || !::realpath(nearest_existing(path).c_str(), resolved)) return {};
+  const std::string where = resolved;
   std::ifstream mounts("/proc/self/mounts");
   std::string line, best_point, best_type;
   while (std::getline(mounts, line)) {
     std::istringstream in(line);
     std::string device, point, type;
     if (!(in >> device >> point >> type)) continue;
-    const bool inside = point == "/" || path == point ||
-                        (path.compare(0, point.size(), point) == 0 && path[point.size()] == '/');
+    const bool inside = point == "/" || where == point ||
+                        (where.compare(0, point.size(), point) == 0 && where[point.size()] == '/');
     if (inside && point.size() >= best_point.size()) {
       best_point = point;
       best_type = type;
@@ -156,4 +162,4 @@ std::wstring to_path_text(const std::wstring& native_path) {
   return s;
 }
 
-}  // namespace store::fs_os
+}  // namespace store::os

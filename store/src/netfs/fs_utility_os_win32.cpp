@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
-namespace store::fs_os {
+namespace store::os {
 
 namespace {
 
@@ -104,8 +104,6 @@ bool set_current_dir(const std::wstring& path) {
   return ::SetCurrentDirectoryW(path.c_str()) != 0;
 }
 
-std::wstring exe_path() { return module_file(nullptr); }
-
 std::wstring module_path() {
   HMODULE self = nullptr;
   if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
@@ -118,23 +116,26 @@ std::wstring module_path() {
 std::wstring common_appdata_dir() { return special_folder(CSIDL_COMMON_APPDATA); }
 std::wstring appdata_dir() { return special_folder(CSIDL_APPDATA); }
 
-std::wstring temp_dir() {
-  wchar_t buf[MAX_PATH + 1] = {};
-  const DWORD n = ::GetTempPathW(MAX_PATH + 1, buf);
-  if (n == 0 || n > MAX_PATH) return {};
-  return without_trailing_separator(buf);
+namespace {
+// The volume named by the path's first component ("C:\", "\\server\" and so on).
+std::wstring root_of(const std::wstring& path) {
+  const std::size_t s = path.find_first_of(L"\\/");
+  return s == std::wstring::npos ? std::wstring() : path.substr(0, s + 1);
 }
+}  // namespace
 
-bool partition_space(const std::wstring& root, std::uint64_t& total, std::uint64_t& available) {
+bool partition_space(const std::wstring& path, std::uint64_t& total, std::uint64_t& available) {
   ULARGE_INTEGER avail{}, all{}, free_all{};
+  const std::wstring root = root_of(path);
   if (root.empty() || !::GetDiskFreeSpaceExW(root.c_str(), &avail, &all, &free_all)) return false;
   total = all.QuadPart;
   available = avail.QuadPart;
   return true;
 }
 
-std::wstring partition_format(const std::wstring& root) {
+std::wstring partition_format(const std::wstring& path) {
   wchar_t fs[MAX_PATH + 1] = {};
+  const std::wstring root = root_of(path);
   if (root.empty() || !::GetVolumeInformationW(with_trailing_separator(root).c_str(), nullptr, 0,
                                                nullptr, nullptr, nullptr, fs, MAX_PATH + 1))
     return {};
@@ -145,4 +146,4 @@ void set_last_error(std::uint32_t code) { ::SetLastError(code); }
 
 std::wstring to_path_text(const std::wstring& native) { return native; }
 
-}  // namespace store::fs_os
+}  // namespace store::os

@@ -209,10 +209,10 @@ const QVLRT_METHOD kFileMethods[] = {
     {nullptr, nullptr, 0},
 };
 
-// disk utility: the partition whose root is the path's first component
+// disk utility: the partition that holds the path (a path without any separator has none)
 bool space_of(lua_State* L, std::uint64_t& total, std::uint64_t& available) {
   const std::wstring p = path_arg(L);
-  return require_path(p) && fs_os::partition_space(path_root(p), total, available);
+  return require_path(p) && !path_root(p).empty() && fs_os::partition_space(p, total, available);
 }
 int get_partition_capacity(lua_State* L) {
   std::uint64_t total = 0, available = 0;
@@ -229,7 +229,8 @@ int get_partition_utilization_ratio(lua_State* L) {
 }
 int get_disk_format(lua_State* L) {
   const std::wstring p = path_arg(L);
-  return push(L, require_path(p) ? fs_os::partition_format(path_root(p)) : std::wstring());
+  return push(L, require_path(p) && !path_root(p).empty() ? fs_os::partition_format(p)
+                                                          : std::wstring());
 }
 
 const QVLRT_METHOD kDiskMethods[] = {

@@ -15,5 +15,8 @@ void append_file(const std::string& path, const std::string& text);
 std::vector<std::string> subfolders(const std::string& dir);
 // The separator the system prefers, for paths the engine puts together.
 char separator();
+// The path as the system wants it: unchanged where "\" is the separator, else every "\"
+// becomes "/".
+std::string native_path(const std::string& path);
 
 }  // namespace qv_engine::os

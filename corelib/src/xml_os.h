@@ -3,9 +3,9 @@
 
 #include <filesystem>
 
-namespace qv::xml::detail {
+namespace qv::xml::os {
 
 // Moves from over to, replacing an existing file. False on failure (from is left in place).
 bool replace_file(const std::filesystem::path& from, const std::filesystem::path& to);
 
-}  // namespace qv::xml::detail
+}  // namespace qv::xml::os

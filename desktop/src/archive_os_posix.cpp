@@ -1,4 +1,4 @@
-#include "archive_names.h"
+#include "archive_os.h"
 
 #include "qv/xml.h"
 
@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-namespace desktop {
+namespace desktop::os {
 
 namespace {
 
@@ -38,4 +38,4 @@ std::u16string ArchiveEntryName(archive_entry* e) {
   return p ? qv::xml::from_utf8(p, std::strlen(p)) : std::u16string();
 }
 
-}  // namespace desktop
+}  // namespace desktop::os

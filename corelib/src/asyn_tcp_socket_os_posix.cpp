@@ -20,7 +20,7 @@
 
 #include <atomic>
 
-namespace qv::win32::net::detail {
+namespace qv::win32::net::os {
 namespace {
 
 int wsa_from_errno(int e) {
@@ -290,4 +290,4 @@ std::unique_ptr<lookup_os> lookup_os::start(qv::loop::window_handle window, cons
 
 std::uint32_t parse_dotted(const std::string& host) { return ::inet_addr(host.c_str()); }
 
-}  // namespace qv::win32::net::detail
+}  // namespace qv::win32::net::os

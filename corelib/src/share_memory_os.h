@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-namespace qv::win32::multiprocess::detail {
+namespace qv::win32::multiprocess::os {
 
 enum class wait_result { acquired, timed_out, failed };
 
@@ -45,4 +45,4 @@ class shm_os {
 
 std::unique_ptr<shm_os> make_shm_os();
 
-}  // namespace qv::win32::multiprocess::detail
+}  // namespace qv::win32::multiprocess::os

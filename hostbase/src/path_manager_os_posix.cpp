@@ -1,4 +1,4 @@
-#include "paths_os.h"
+#include "path_manager_os.h"
 
 #include "qv/text.h"
 
@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace hostbase::paths_os {
+namespace hostbase::os {
 namespace {
 thread_local unsigned long t_last_error = 0;
 
@@ -55,4 +55,4 @@ void set_last_error(unsigned long code) {
 
 unsigned long last_error() { return t_last_error; }
 
-}  // namespace hostbase::paths_os
+}  // namespace hostbase::os

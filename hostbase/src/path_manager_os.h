@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace hostbase::paths_os {
+namespace hostbase::os {
 
 std::wstring module_file_name();   // full path of the executable; empty on failure
 std::wstring system_temp_path();   // with a trailing separator; empty on failure
@@ -13,4 +13,4 @@ bool make_dir(const std::wstring& path);  // true when it exists afterwards
 void set_last_error(unsigned long code);
 unsigned long last_error();
 
-}  // namespace hostbase::paths_os
+}  // namespace hostbase::os

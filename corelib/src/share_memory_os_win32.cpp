@@ -1,9 +1,9 @@
 // share_memory on Windows: a named mutex and a named file mapping backed by the paging file.
-#include "detail/shm_os.h"
+#include "share_memory_os.h"
 
 #include <windows.h>
 
-namespace qv::win32::multiprocess::detail {
+namespace qv::win32::multiprocess::os {
 namespace {
 
 class win32_shm final : public shm_os {
@@ -93,4 +93,4 @@ class win32_shm final : public shm_os {
 
 std::unique_ptr<shm_os> make_shm_os() { return std::make_unique<win32_shm>(); }
 
-}  // namespace qv::win32::multiprocess::detail
+}  // namespace qv::win32::multiprocess::os

@@ -1,6 +1,6 @@
 // Threads on POSIX. A thread cannot be ended from outside without leaving its locks and heap in
 // an unknown state, so a body that misses the 100 ms stop wait is waited for until it returns.
-#include "detail/thread_os.h"
+#include "thread_os.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -8,7 +8,7 @@
 #include <mutex>
 #include <thread>
 
-namespace qv::win32::multithread::detail {
+namespace qv::win32::multithread::os {
 namespace {
 
 class posix_thread final : public thread_os {
@@ -73,4 +73,4 @@ std::unique_ptr<thread_os> create_suspended_thread(void (*entry)(void*), void* a
   }
 }
 
-}  // namespace qv::win32::multithread::detail
+}  // namespace qv::win32::multithread::os

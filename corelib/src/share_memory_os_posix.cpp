@@ -5,7 +5,7 @@
 // handle. To keep the Windows lifetime, every open block holds a shared flock() on its shm
 // descriptor: a block that nobody holds is a leftover of processes that have ended, and is treated
 // as absent; the last one to close a block removes both names.
-#include "detail/shm_os.h"
+#include "share_memory_os.h"
 
 #include <cerrno>
 #include <ctime>
@@ -16,7 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace qv::win32::multiprocess::detail {
+namespace qv::win32::multiprocess::os {
 namespace {
 
 std::string posix_name(const std::string& name) { return "/" + name; }
@@ -185,4 +185,4 @@ class posix_shm final : public shm_os {
 
 std::unique_ptr<shm_os> make_shm_os() { return std::make_unique<posix_shm>(); }
 
-}  // namespace qv::win32::multiprocess::detail
+}  // namespace qv::win32::multiprocess::os

@@ -1,9 +1,9 @@
-#include "platform.h"
+#include "startup_os.h"
 
 #include <winsock2.h>
 #include <windows.h>
 
-namespace app::platform {
+namespace app::os {
 
 bool start_network() {
   WSADATA data;
@@ -20,4 +20,4 @@ std::wstring command_line() {
 void install_quit_signals() {}
 void remove_quit_signals() {}
 
-}  // namespace app::platform
+}  // namespace app::os

@@ -1,9 +1,9 @@
 // Threads on Windows: created suspended, resumed, and terminated when they miss the stop wait.
-#include "detail/thread_os.h"
+#include "thread_os.h"
 
 #include <windows.h>
 
-namespace qv::win32::multithread::detail {
+namespace qv::win32::multithread::os {
 namespace {
 
 struct start_args {
@@ -48,4 +48,4 @@ std::unique_ptr<thread_os> create_suspended_thread(void (*entry)(void*), void* a
   return t;
 }
 
-}  // namespace qv::win32::multithread::detail
+}  // namespace qv::win32::multithread::os

@@ -1,8 +1,8 @@
-#include "xml_file.h"
+#include "xml_os.h"
 
 #include <system_error>
 
-namespace qv::xml::detail {
+namespace qv::xml::os {
 
 // rename(2) replaces the target atomically.
 bool replace_file(const std::filesystem::path& from, const std::filesystem::path& to) {
@@ -11,4 +11,4 @@ bool replace_file(const std::filesystem::path& from, const std::filesystem::path
   return !ec;
 }
 
-}  // namespace qv::xml::detail
+}  // namespace qv::xml::os

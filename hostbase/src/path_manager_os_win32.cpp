@@ -1,9 +1,9 @@
-#include "paths_os.h"
+#include "path_manager_os.h"
 
 #include <shlobj.h>
 #include <windows.h>
 
-namespace hostbase::paths_os {
+namespace hostbase::os {
 
 std::wstring module_file_name() {
   std::wstring buf(MAX_PATH, L'\0');
@@ -46,4 +46,4 @@ bool make_dir(const std::wstring& path) {
 void set_last_error(unsigned long code) { SetLastError(code); }
 unsigned long last_error() { return GetLastError(); }
 
-}  // namespace hostbase::paths_os
+}  // namespace hostbase::os

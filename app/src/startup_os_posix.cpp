@@ -1,4 +1,4 @@
-#include "platform.h"
+#include "startup_os.h"
 
 #include "qv/message_loop.h"
 #include "qv/message_loop_posix.h"
@@ -13,7 +13,7 @@
 #include <memory>
 #include <vector>
 
-namespace app::platform {
+namespace app::os {
 namespace {
 
 std::unique_ptr<boost::asio::signal_set>& signals() {
@@ -93,4 +93,4 @@ void remove_quit_signals() {
   s.reset();
 }
 
-}  // namespace app::platform
+}  // namespace app::os

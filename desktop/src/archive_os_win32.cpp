@@ -1,8 +1,8 @@
-#include "archive_names.h"
+#include "archive_os.h"
 
 #include <archive_entry.h>
 
-namespace desktop {
+namespace desktop::os {
 
 ArchiveNameScope::ArchiveNameScope() {}
 ArchiveNameScope::~ArchiveNameScope() {}
@@ -16,4 +16,4 @@ std::u16string ArchiveEntryName(archive_entry* e) {
   return out;
 }
 
-}  // namespace desktop
+}  // namespace desktop::os

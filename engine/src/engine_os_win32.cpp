@@ -1,4 +1,4 @@
-#include "os.h"
+#include "engine_os.h"
 
 #include <windows.h>
 
@@ -23,6 +23,8 @@ std::string utf8(const std::wstring& w) {
 }  // namespace
 
 char separator() { return '\\'; }
+
+std::string native_path(const std::string& path) { return path; }
 
 std::string temp_dir() {
   wchar_t buf[MAX_PATH + 1];

@@ -12,7 +12,7 @@
 #include <mutex>
 #include <vector>
 
-namespace qv::win32::net::detail {
+namespace qv::win32::net::os {
 namespace {
 
 // The program starts Windows Sockets at start-up; this keeps the library usable on its own
@@ -170,4 +170,4 @@ std::uint32_t parse_dotted(const std::string& host) {
   return ::inet_addr(host.c_str());
 }
 
-}  // namespace qv::win32::net::detail
+}  // namespace qv::win32::net::os

@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace app::platform {
+namespace app::os {
 
 bool start_network();  // Winsock 2.2 on Windows
 void stop_network();
@@ -13,4 +13,4 @@ std::wstring command_line();
 void install_quit_signals();
 void remove_quit_signals();
 
-}  // namespace app::platform
+}  // namespace app::os

@@ -3,7 +3,7 @@
 
 #include <memory>
 
-namespace qv::win32::multithread::detail {
+namespace qv::win32::multithread::os {
 
 class thread_os {
  public:
@@ -19,4 +19,4 @@ class thread_os {
 // Creates a thread that calls entry(arg) once it is resumed. Null on failure.
 std::unique_ptr<thread_os> create_suspended_thread(void (*entry)(void*), void* arg);
 
-}  // namespace qv::win32::multithread::detail
+}  // namespace qv::win32::multithread::os

@@ -7,7 +7,7 @@
 
 struct archive_entry;
 
-namespace desktop {
+namespace desktop::os {
 
 // Held while an archive is read: makes libarchive's conversions on this thread use UTF-8 as
 // the local character set (POSIX); nothing to do on Windows.
@@ -24,4 +24,4 @@ class ArchiveNameScope {
 
 std::u16string ArchiveEntryName(archive_entry* e);
 
-}  // namespace desktop
+}  // namespace desktop::os

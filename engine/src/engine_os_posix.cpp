@@ -1,4 +1,4 @@
-#include "os.h"
+#include "engine_os.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +17,8 @@ std::string native(std::string p) {
 }  // namespace
 
 char separator() { return '/'; }
+
+std::string native_path(const std::string& path) { return native(path); }
 
 std::string temp_dir() {
   const char* t = std::getenv("TMPDIR");

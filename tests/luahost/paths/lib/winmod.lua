@@ -1,0 +1,1 @@
+return {source = debug.getinfo(1, "S").source}
