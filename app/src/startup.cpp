@@ -196,10 +196,8 @@ bool StartUp(const HostHooks& h) {
     store::set_host_services({db, &store_work()});
   }
   trace("create CSqliteManager");
-  // CDriverManager joins here.
   singleton_ex<CAndroidConnectManager>::acquire();
   trace("create CAndroidConnectManager");
-  // CDeviceManager joins here.
 
   InitEngine();
   return true;

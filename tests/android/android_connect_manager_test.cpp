@@ -13,7 +13,7 @@ class Runner : public RunnerTest {
   static void SetUpTestSuite() {
     // "tivorel_help.exe" is found through PATH (the test binary's folder does not hold it).
     prepend_path(stage_dir());
-    set_env("TIVOREL_ADB", to_utf8(fake_adb()));
+    set_env("TIVOREL_ADB", qv::text::wide_to_utf8(fake_adb()));
   }
 };
 
@@ -178,11 +178,11 @@ TEST_F(Runner, EmptyOutputs) {
 }
 
 TEST_F(Runner, MissingStockClientCompletesWithEmptyOutput) {
-  set_env("TIVOREL_ADB", to_utf8(executable_directory() + L"no_such_adb.exe"));
+  set_env("TIVOREL_ADB", qv::text::wide_to_utf8(executable_directory() + L"no_such_adb.exe"));
   runner->Start();
   const int id = add(L"devices");
   const bool done = run_until(1);
-  set_env("TIVOREL_ADB", to_utf8(fake_adb()));
+  set_env("TIVOREL_ADB", qv::text::wide_to_utf8(fake_adb()));
   ASSERT_TRUE(done);
   EXPECT_EQ((results{{id, L""}}), cb.results);
 }
@@ -197,7 +197,7 @@ TEST_F(Runner, LongOutputIsCutAtACharacterBoundary) {
       {L"7A", L"z", 1},
       {L"C3A9", L"\u00E9", 2},
       {L"E282AC", L"\u20AC", 3},
-      {L"F09F9880", from_utf8("\xF0\x9F\x98\x80"), 4},
+      {L"F09F9880", qv::text::utf8_to_wide("\xF0\x9F\x98\x80"), 4},
   };
   runner->Start();
   std::vector<std::wstring> expected;
@@ -230,6 +230,6 @@ TEST_F(Runner, ClientExitsWithTheStockClientsCode) {
     auto p = child_process::start(L"tivorel_help.exe  " + std::wstring(c.steps), o);
     ASSERT_TRUE(p);
     ASSERT_TRUE(p->wait(-1));
-    EXPECT_EQ(c.code, p->exit_code()) << to_utf8(c.steps);
+    EXPECT_EQ(c.code, p->exit_code()) << qv::text::wide_to_utf8(c.steps);
   }
 }

@@ -14,7 +14,7 @@
 #include "android/android_connect_manager.h"
 #include "android/child_process.h"
 #include "android/command_line.h"
-#include "android/utf8.h"
+#include "qv/text.h"
 #include "qv/share_memory.h"
 
 #include <cstdio>
@@ -55,7 +55,7 @@ class output_block {
     auto* data = static_cast<char*>(block_.data());
     const std::size_t room = block_.size();
     if (data && room > 0) {
-      const std::size_t n = tiv::android::utf8_prefix_length(text.data(), text.size(), room - 1);
+      const std::size_t n = qv::text::utf8_prefix_length(text.data(), text.size(), room - 1);
       std::memcpy(data, text.data(), n);
       data[n] = '\0';
     }
@@ -79,7 +79,7 @@ void log_line(const std::string& text) {
 
 int main(int argc, char** argv) {
   std::wstring block_name = tivorel_help::environment_variable(L"TIVOREL_ADB_BLOCK");
-  output_block block(block_name.empty() ? kDefaultBlock : tiv::android::to_utf8(block_name));
+  output_block block(block_name.empty() ? kDefaultBlock : qv::text::wide_to_utf8(block_name));
   if (!block.is_open()) log_line("cannot open the output block; output is dropped");
 
   const std::wstring stock = find_stock_client();
@@ -95,7 +95,7 @@ int main(int argc, char** argv) {
     block.write("");
     // Started by the runner, which says it once for all its commands; by hand, say it here.
     if (block_name.empty()) {
-      log_line("cannot run the stock ADB client (" + tiv::android::to_utf8(why) +
+      log_line("cannot run the stock ADB client (" + qv::text::wide_to_utf8(why) +
                "); set TIVOREL_ADB to its path");
     }
     return CAndroidConnectManager::kNoStockClientExitCode;
