@@ -69,9 +69,6 @@ void set_field(lua_State* L, const char* key, lua_Integer value) {
   lua_pushinteger(L, value);
   lua_setfield(L, -2, key);
 }
-void set_field(lua_State* L, const char* key, int value) {
-  set_field(L, key, static_cast<lua_Integer>(value));
-}
 void set_number(lua_State* L, const char* key, lua_Number value) {
   lua_pushnumber(L, value);
   lua_setfield(L, -2, key);

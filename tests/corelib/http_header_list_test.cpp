@@ -1,11 +1,11 @@
 // The header list's set rule, which request headers from Lua tables go through.
 #include <gtest/gtest.h>
 
-#include "qv/http_message.h"
-
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "qv/http_message.h"
 
 using namespace qv::win32::net;
 
@@ -48,12 +48,9 @@ INSTANTIATE_TEST_SUITE_P(
                  "A",
                  "3",
                  {{"A", "3"}, {"A", "2"}}},
-        set_case{"EmptyValueRemovesAPresentName",
-                 {{"A", "1"}, {"B", "2"}},
-                 "A",
-                 "",
-                 {{"B", "2"}}},
-        set_case{"NamesCompareExactly", {{"Host", "a"}}, "host", "", {{"Host", "a"}, {"host", ""}}}),
+        set_case{"EmptyValueRemovesAPresentName", {{"A", "1"}, {"B", "2"}}, "A", "", {{"B", "2"}}},
+        set_case{
+            "NamesCompareExactly", {{"Host", "a"}}, "host", "", {{"Host", "a"}, {"host", ""}}}),
     [](const ::testing::TestParamInfo<set_case>& info) { return std::string(info.param.name); });
 
 }  // namespace

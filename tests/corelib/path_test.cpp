@@ -1,13 +1,14 @@
 // Text <-> std::filesystem::path without the standard library's code conversions.
-#include <gtest/gtest.h>
-
 #include "qv/path.h"
-#include "qv/text.h"
+
+#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
+
+#include "qv/text.h"
 
 namespace {
 

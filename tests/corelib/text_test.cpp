@@ -37,21 +37,21 @@ TEST(Text, Utf16UnitsRoundTrip) {
 // ill-formed part.
 TEST(Text, Utf8ToUtf16Units) {
   const struct {
-    const char* label;
     std::string utf8;
     std::u16string utf16;
+    const char* label;
   } cases[] = {
-      {"ascii", "abc", u"abc"},
-      {"chinese", "\xE5\xA5\x97\xE9\xA4\x90", u"\u5957\u9910"},
-      {"astral", "\xF0\x9F\x98\x80", u"\U0001F600"},
-      {"embedded nul", std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
-      {"stray continuation", "a\x80z", u"a\uFFFDz"},
-      {"truncated sequence", "a\xE5\xA5z", u"a\uFFFDz"},
-      {"overlong slash", "\xC0\xAF", u"\uFFFD\uFFFD"},
-      {"overlong three bytes", "\xE0\x80\x80", u"\uFFFD\uFFFD\uFFFD"},
-      {"encoded surrogate", "\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},
-      {"beyond U+10FFFF", "\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
-      {"invalid lead byte", "\xFF", u"\uFFFD"},
+      {"abc", u"abc", "ascii"},
+      {"\xE5\xA5\x97\xE9\xA4\x90", u"\u5957\u9910", "chinese"},
+      {"\xF0\x9F\x98\x80", u"\U0001F600", "astral"},
+      {std::string("a\0b", 3), std::u16string(u"a\0b", 3), "embedded nul"},
+      {"a\x80z", u"a\uFFFDz", "stray continuation"},
+      {"a\xE5\xA5z", u"a\uFFFDz", "truncated sequence"},
+      {"\xC0\xAF", u"\uFFFD\uFFFD", "overlong slash"},
+      {"\xE0\x80\x80", u"\uFFFD\uFFFD\uFFFD", "overlong three bytes"},
+      {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD", "encoded surrogate"},
+      {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD", "beyond U+10FFFF"},
+      {"\xFF", u"\uFFFD", "invalid lead byte"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);

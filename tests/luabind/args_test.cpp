@@ -1,10 +1,8 @@
 // The argument layer: the one number-to-integer rule, the defaults of opt_*, strings as bytes,
 // the errors of check_*, and Lua errors unwinding C++ frames.
-#include <gtest/gtest.h>
-
 #include "luabind/args.h"
-#include "luabind/registration.h"
 
+#include <gtest/gtest.h>
 #include <lualib.h>
 
 #include <cmath>
@@ -12,6 +10,8 @@
 #include <limits>
 #include <string>
 #include <vector>
+
+#include "luabind/registration.h"
 
 using namespace luabind;
 
@@ -45,23 +45,21 @@ TEST_P(ToInteger, ClampsCutsAndZeroesNaN) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ToInteger,
-    ::testing::Values(
-        int_case{"Zero", 0.0, 0, 0, 0},
-        int_case{"Small", 42.0, 42, 42, 42},
-        int_case{"NaN", std::nan(""), 0, 0, 0},
-        int_case{"PlusInfinity", kInf, kI32Max, kI64Max, kU32Max},
-        int_case{"MinusInfinity", -kInf, kI32Min, kI64Min, 0},
-        int_case{"PositiveFractionCutsTowardZero", 2.9, 2, 2, 2},
-        int_case{"NegativeFractionCutsTowardZero", -2.9, -2, -2, 0},
-        int_case{"JustBelowOne", 0.999, 0, 0, 0},
-        int_case{"Int32MaxExactly", 2147483647.0, kI32Max, 2147483647LL, 2147483647u},
-        int_case{"Int32MaxPlusOne", 2147483648.0, kI32Max, 2147483648LL, 2147483648u},
-        int_case{"Int32MinExactly", -2147483648.0, kI32Min, -2147483648LL, 0},
-        int_case{"BelowInt32Min", -2147483649.0, kI32Min, -2147483649LL, 0},
-        int_case{"Uint32MaxPlusOne", 4294967296.0, kI32Max, 4294967296LL, kU32Max},
-        int_case{"TwoToThe63", 9223372036854775808.0, kI32Max, kI64Max, kU32Max},
-        int_case{"Huge", 1e300, kI32Max, kI64Max, kU32Max},
-        int_case{"HugeNegative", -1e300, kI32Min, kI64Min, 0}),
+    ::testing::Values(int_case{"Zero", 0.0, 0, 0, 0}, int_case{"Small", 42.0, 42, 42, 42},
+                      int_case{"NaN", std::nan(""), 0, 0, 0},
+                      int_case{"PlusInfinity", kInf, kI32Max, kI64Max, kU32Max},
+                      int_case{"MinusInfinity", -kInf, kI32Min, kI64Min, 0},
+                      int_case{"PositiveFractionCutsTowardZero", 2.9, 2, 2, 2},
+                      int_case{"NegativeFractionCutsTowardZero", -2.9, -2, -2, 0},
+                      int_case{"JustBelowOne", 0.999, 0, 0, 0},
+                      int_case{"Int32MaxExactly", 2147483647.0, kI32Max, 2147483647LL, 2147483647u},
+                      int_case{"Int32MaxPlusOne", 2147483648.0, kI32Max, 2147483648LL, 2147483648u},
+                      int_case{"Int32MinExactly", -2147483648.0, kI32Min, -2147483648LL, 0},
+                      int_case{"BelowInt32Min", -2147483649.0, kI32Min, -2147483649LL, 0},
+                      int_case{"Uint32MaxPlusOne", 4294967296.0, kI32Max, 4294967296LL, kU32Max},
+                      int_case{"TwoToThe63", 9223372036854775808.0, kI32Max, kI64Max, kU32Max},
+                      int_case{"Huge", 1e300, kI32Max, kI64Max, kU32Max},
+                      int_case{"HugeNegative", -1e300, kI32Min, kI64Min, 0}),
     [](const ::testing::TestParamInfo<int_case>& info) { return std::string(info.param.name); });
 
 // ---- reading arguments from a real state -----------------------------------------------------
@@ -189,40 +187,18 @@ TEST_F(Args, ANumberReadAsStringStaysANumber) {
   lua_pop(L, 1);
 }
 
-int check_string_2(lua_State* L) {
-  check_string(L, 2);
-  return 0;
-}
-int check_wstring_1(lua_State* L) {
-  check_wstring(L, 1);
-  return 0;
-}
-int check_number_3(lua_State* L) {
-  check_number(L, 3);
-  return 0;
-}
-int check_int_1(lua_State* L) {
-  check_int<std::int32_t>(L, 1);
-  return 0;
-}
-int check_function_1(lua_State* L) {
-  check_function(L, 1);
-  return 0;
-}
-int check_table_2(lua_State* L) {
-  check_table(L, 2);
-  return 0;
-}
-
 constexpr const char* kObjectClass = "Args.Test.Class";
-int check_object_1(lua_State* L) {
-  check_object<int>(L, kObjectClass);
+
+// The check a case runs, called from one C function so that Lua names it 'f'.
+void (*g_check)(lua_State*) = nullptr;
+int run_check(lua_State* L) {
+  g_check(L);
   return 0;
 }
 
 struct check_case {
   const char* name;
-  lua_CFunction fn;
+  void (*check)(lua_State*);
   const char* args;
   const char* message;  // "" when the call must succeed
 };
@@ -232,7 +208,8 @@ class CheckArgs : public Args, public ::testing::WithParamInterface<check_case> 
 TEST_P(CheckArgs, RaiseTheUsualArgumentError) {
   const check_case& c = GetParam();
   std::string error;
-  const bool ok = call(c.fn, c.args, &error);
+  g_check = c.check;
+  const bool ok = call(run_check, c.args, &error);
   if (*c.message == '\0') {
     EXPECT_TRUE(ok) << error;
   } else {
@@ -244,25 +221,27 @@ TEST_P(CheckArgs, RaiseTheUsualArgumentError) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, CheckArgs,
     ::testing::Values(
-        check_case{"StringMissing", check_string_2, "1",
+        check_case{"StringMissing", [](lua_State* L) { check_string(L, 2); }, "1",
                    "bad argument #2 to 'f' (string expected, got no value)"},
-        check_case{"StringGivenTable", check_string_2, "1, {}",
+        check_case{"StringGivenTable", [](lua_State* L) { check_string(L, 2); }, "1, {}",
                    "bad argument #2 to 'f' (string expected, got table)"},
-        check_case{"StringGivenNumber", check_string_2, "1, 2", ""},
-        check_case{"WideStringGivenNil", check_wstring_1, "nil",
+        check_case{"StringGivenNumber", [](lua_State* L) { check_string(L, 2); }, "1, 2", ""},
+        check_case{"WideStringGivenNil", [](lua_State* L) { check_wstring(L, 1); }, "nil",
                    "bad argument #1 to 'f' (string expected, got nil)"},
-        check_case{"NumberGivenWord", check_number_3, "1, 2, 'x'",
+        check_case{"NumberGivenWord", [](lua_State* L) { check_number(L, 3); }, "1, 2, 'x'",
                    "bad argument #3 to 'f' (number expected, got string)"},
-        check_case{"NumberGivenNumericString", check_number_3, "1, 2, '3'", ""},
-        check_case{"IntGivenBoolean", check_int_1, "true",
+        check_case{"NumberGivenNumericString", [](lua_State* L) { check_number(L, 3); },
+                   "1, 2, '3'", ""},
+        check_case{"IntGivenBoolean", [](lua_State* L) { check_int<std::int32_t>(L, 1); }, "true",
                    "bad argument #1 to 'f' (number expected, got boolean)"},
-        check_case{"IntGivenHuge", check_int_1, "1e300", ""},
-        check_case{"FunctionGivenNumber", check_function_1, "1",
+        check_case{"IntGivenHuge", [](lua_State* L) { check_int<std::int32_t>(L, 1); }, "1e300",
+                   ""},
+        check_case{"FunctionGivenNumber", [](lua_State* L) { check_function(L, 1); }, "1",
                    "bad argument #1 to 'f' (function expected, got number)"},
-        check_case{"TableMissing", check_table_2, "{}",
+        check_case{"TableMissing", [](lua_State* L) { check_table(L, 2); }, "{}",
                    "bad argument #2 to 'f' (table expected, got no value)"},
-        check_case{"ObjectGivenTable", check_object_1, "{}",
-                   "bad argument #1 to 'f' (Args.Test.Class expected, got table)"}),
+        check_case{"ObjectGivenTable", [](lua_State* L) { check_object<int>(L, kObjectClass); },
+                   "{}", "bad argument #1 to 'f' (Args.Test.Class expected, got table)"}),
     [](const ::testing::TestParamInfo<check_case>& info) { return std::string(info.param.name); });
 
 // ---- Lua errors unwind C++ -------------------------------------------------------------------

@@ -92,8 +92,8 @@ void push_wstring(lua_State* L, const std::wstring& text);  // as UTF-8
 void set_field(lua_State* L, const char* key, const std::string& value);
 void set_field(lua_State* L, const char* key, const std::wstring& value);
 void set_field(lua_State* L, const char* key, const char* value);
+// Any integer (lua_Integer is int on 32-bit targets, so there is no separate int form).
 void set_field(lua_State* L, const char* key, lua_Integer value);
-void set_field(lua_State* L, const char* key, int value);
 void set_number(lua_State* L, const char* key, lua_Number value);
 void set_bool(lua_State* L, const char* key, bool value);
 
