@@ -1,6 +1,7 @@
 // The header list's set rule, which request headers from Lua tables go through.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,6 +21,9 @@ struct set_case {
   std::string set_value;
   pairs after;
 };
+
+// Test names show the case name, not the bytes of the case.
+void PrintTo(const set_case& c, std::ostream* os) { *os << c.name; }
 
 class HttpHeaderListSet : public ::testing::TestWithParam<set_case> {};
 

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,9 @@ struct int_case {
   std::int64_t i64;
   std::uint32_t u32;
 };
+
+// Test names show the case name, not the bytes of the case.
+void PrintTo(const int_case& c, std::ostream* os) { *os << c.name; }
 
 constexpr std::int32_t kI32Max = std::numeric_limits<std::int32_t>::max();
 constexpr std::int32_t kI32Min = std::numeric_limits<std::int32_t>::min();
@@ -116,6 +120,8 @@ struct opt_case {
   bool b;
 };
 
+void PrintTo(const opt_case& c, std::ostream* os) { *os << c.name; }
+
 class OptArgs : public Args, public ::testing::WithParamInterface<opt_case> {};
 
 TEST_P(OptArgs, GiveTheValueOrTheDefault) {
@@ -202,6 +208,8 @@ struct check_case {
   const char* args;
   const char* message;  // "" when the call must succeed
 };
+
+void PrintTo(const check_case& c, std::ostream* os) { *os << c.name; }
 
 class CheckArgs : public Args, public ::testing::WithParamInterface<check_case> {};
 
