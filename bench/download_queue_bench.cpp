@@ -19,7 +19,7 @@
 #include "store/http_downloader.h"
 #include "store/lua_download_manager.h"
 #include "store/sqlite_manager.h"
-#include "store/text.h"
+#include "qv/text.h"
 
 namespace {
 
@@ -83,7 +83,7 @@ int run_bare(const std::vector<std::pair<std::string, std::string>>& jobs) {
   for (const auto& [url, path] : jobs) {
     store::new_download d;
     d.url = url;
-    d.path = store::utf8_to_utf16(path);
+    d.path = qv::text::utf8_to_utf16(path);
     d.callback = cb;
     queue.download_file(std::move(d));
   }
@@ -129,7 +129,7 @@ int main(int argc, char** argv) {
   if (bare) return run_bare(jobs);
 
   CSqliteManager db;
-  if (!db.open(store::utf8_to_utf16(out_dir + "/Download.db"))) {
+  if (!db.open(qv::text::utf8_to_utf16(out_dir + "/Download.db"))) {
     std::cerr << "cannot open the database\n";
     return 1;
   }

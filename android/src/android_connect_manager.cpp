@@ -1,7 +1,7 @@
 #include "android/android_connect_manager.h"
 
 #include "android/child_process.h"
-#include "android/utf8.h"
+#include "qv/text.h"
 #include "qv/singleton_ex.h"
 
 #include <algorithm>
@@ -210,13 +210,13 @@ bool CAndroidConnectManager::run_command(int index, int id, const std::wstring& 
                                          int timeout_ms, event& stop, std::wstring& output) {
   slot& me = slots_[index];
   tiv::android::process_options options;
-  options.environment = {{kBlockVariable, tiv::android::from_utf8(me.block_name)}};
+  options.environment = {{kBlockVariable, qv::text::utf8_to_wide(me.block_name)}};
   options.own_group = true;
   std::wstring why;
   std::shared_ptr<child_process> process = child_process::start(command_line, options, &why);
   if (!process) {
     log_once(g_client_failure_logged,
-             "cannot start the ADB client: " + tiv::android::to_utf8(why) +
+             "cannot start the ADB client: " + qv::text::wide_to_utf8(why) +
                  "; its commands complete with empty output");
     output.clear();
     return true;
@@ -274,5 +274,5 @@ std::wstring CAndroidConnectManager::read_block(int index) {
   std::memset(data, 0, size);  // the next run starts from an empty block
   block.unlock();
   block.close();
-  return tiv::android::from_utf8(text);
+  return qv::text::utf8_to_wide(text);
 }

@@ -1,7 +1,7 @@
 #include "android/async_process.h"
 
 #include "android/process_output.h"
-#include "android/utf8.h"
+#include "qv/text.h"
 #include "qv/singleton_ex.h"
 
 #include <system_error>
@@ -103,7 +103,7 @@ void CAsyncProcessRunner::Body() {
           // Cancelled or stopped before the child was known: it ends at once.
           if (running_ && (stop_ || commands_.find(id) == commands_.end())) running_->terminate();
         });
-    std::wstring output = from_utf8(bytes);
+    std::wstring output = qv::text::utf8_to_wide(bytes);
     bool deliver = false;
     {
       std::lock_guard<std::mutex> g(lock_);

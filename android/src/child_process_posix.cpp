@@ -1,7 +1,7 @@
 #include "android/child_process.h"
 
 #include "android/command_line.h"
-#include "android/utf8.h"
+#include "qv/text.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -68,7 +68,7 @@ std::string find_program(std::string name) {
     }
     return {};
   }
-  std::vector<std::string> dirs{to_utf8(executable_directory())};
+  std::vector<std::string> dirs{qv::text::wide_to_utf8(executable_directory())};
   if (const char* path = std::getenv("PATH")) {
     std::string list(path);
     std::size_t start = 0;
@@ -94,8 +94,8 @@ std::vector<std::string> build_environment(const process_options& options) {
   std::vector<std::string> env;
   for (char** e = environ; e && *e; ++e) env.emplace_back(*e);
   for (const auto& [wname, wvalue] : options.environment) {
-    const std::string name = to_utf8(wname);
-    const std::string entry = name + "=" + to_utf8(wvalue);
+    const std::string name = qv::text::wide_to_utf8(wname);
+    const std::string entry = name + "=" + qv::text::wide_to_utf8(wvalue);
     bool replaced = false;
     for (auto& existing : env) {
       if (existing.size() > name.size() && existing.compare(0, name.size(), name) == 0 &&
@@ -204,11 +204,11 @@ std::unique_ptr<child_process> child_process::start(const std::wstring& command_
   };
   const std::vector<std::wstring> wargs = split_command_line(command_line);
   if (wargs.empty()) return fail(L"empty command line");
-  const std::string program = find_program(to_utf8(wargs[0]));
+  const std::string program = find_program(qv::text::wide_to_utf8(wargs[0]));
   if (program.empty()) return fail(L"program not found: " + wargs[0]);
 
   std::vector<std::string> args;
-  for (const auto& a : wargs) args.push_back(to_utf8(a));
+  for (const auto& a : wargs) args.push_back(qv::text::wide_to_utf8(a));
   args[0] = program;
   std::vector<char*> argv = pointers(args);
   std::vector<std::string> env = build_environment(options);
@@ -254,7 +254,7 @@ std::unique_ptr<child_process> child_process::start(const std::wstring& command_
   const int rc = ::posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
-  if (rc != 0) return fail(L"cannot start " + wargs[0] + L": " + from_utf8(std::strerror(rc)));
+  if (rc != 0) return fail(L"cannot start " + wargs[0] + L": " + qv::text::utf8_to_wide(std::strerror(rc)));
 
   auto p = std::make_unique<impl>();
   p->pid = pid;

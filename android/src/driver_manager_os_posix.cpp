@@ -1,7 +1,7 @@
 #include "driver_manager_os.h"
 
 #include "android/child_process.h"
-#include "android/utf8.h"
+#include "qv/text.h"
 #include "qv/path.h"
 
 #include <sys/stat.h>
@@ -22,7 +22,7 @@ void log_line(const std::string& line) {
 std::string unquoted_path(const std::wstring& file) {
   std::wstring f = file;
   if (f.size() >= 2 && f.front() == L'"' && f.back() == L'"') f = f.substr(1, f.size() - 2);
-  return to_utf8(qv::path::to_native(f));
+  return qv::text::wide_to_utf8(qv::path::to_native(f));
 }
 
 class child_installer : public installer_process {
@@ -42,7 +42,7 @@ bool is_wow64() { return false; }
 
 bool make_dirs(const std::wstring& path) {
   std::error_code ec;
-  const std::filesystem::path p(to_utf8(qv::path::to_native(path)));
+  const std::filesystem::path p(qv::text::wide_to_utf8(qv::path::to_native(path)));
   std::filesystem::create_directories(p, ec);
   return std::filesystem::is_directory(p, ec);
 }
@@ -52,8 +52,8 @@ std::unique_ptr<installer_process> start_installer(std::int32_t install_type,
                                                    const std::wstring& parameters) {
   if (install_type != 1) {
     // The driver installer and the Windows installer exist only on Windows.
-    log_line("driver task of type " + std::to_string(install_type) + " (" + to_utf8(file) + " " +
-             to_utf8(parameters) + "): no installer on this system");
+    log_line("driver task of type " + std::to_string(install_type) + " (" + qv::text::wide_to_utf8(file) + " " +
+             qv::text::wide_to_utf8(parameters) + "): no installer on this system");
     return nullptr;
   }
   // Archives do not carry the execute permission: the target was unpacked into our own working
@@ -67,7 +67,7 @@ std::unique_ptr<installer_process> start_installer(std::int32_t install_type,
   std::wstring why;
   auto p = child_process::start(file + (parameters.empty() ? L"" : L" " + parameters), options, &why);
   if (!p) {
-    log_line("driver installer cannot start: " + to_utf8(why));
+    log_line("driver installer cannot start: " + qv::text::wide_to_utf8(why));
     return nullptr;
   }
   return std::make_unique<child_installer>(std::move(p));

@@ -2,7 +2,7 @@
 
 #include "android/adb_commands.h"
 #include "android/adb_output.h"
-#include "android/utf8.h"
+#include "luabind/args.h"
 #include "luabind/registration.h"
 #include "qv/singleton_ex.h"
 
@@ -12,30 +12,8 @@ using namespace tiv::android;
 
 namespace {
 
-// Lua values are read without raising: a Lua error would unwind past C++ objects.
-std::wstring string_arg(lua_State* L, int index) {
-  if (lua_type(L, index) != LUA_TSTRING && lua_type(L, index) != LUA_TNUMBER) return {};
-  std::size_t n = 0;
-  const char* s = lua_tolstring(L, index, &n);
-  return s ? from_utf8(std::string(s, n)) : std::wstring();
-}
-
-int int_arg(lua_State* L, int index, int fallback) {
-  if (!lua_isnumber(L, index)) return fallback;
-  const lua_Number v = lua_tonumber(L, index);
-  if (!(v >= -2147483648.0 && v <= 2147483647.0)) return fallback;  // also NaN
-  return static_cast<int>(v);
-}
-
-void push_wide(lua_State* L, const std::wstring& s) {
-  const std::string u = to_utf8(s);
-  lua_pushlstring(L, u.data(), u.size());
-}
-
-void set_field(lua_State* L, const char* name, const std::wstring& value) {
-  push_wide(L, value);
-  lua_setfield(L, -2, name);
-}
+using luabind::opt_int;
+using luabind::opt_wstring;
 
 void push_device_list(lua_State* L, const std::wstring& output) {
   const auto devices = parse_device_list(output);
@@ -43,15 +21,16 @@ void push_device_list(lua_State* L, const std::wstring& output) {
   int i = 0;
   for (const auto& d : devices) {
     lua_createtable(L, 0, 3);
-    set_field(L, "DriverId", d.serial);
-    set_field(L, "USBIdentify", d.serial);
-    set_field(L, "State", d.state);
+    luabind::set_field(L, "DriverId", d.serial);
+    luabind::set_field(L, "USBIdentify", d.serial);
+    luabind::set_field(L, "State", d.state);
     lua_rawseti(L, -2, ++i);
   }
 }
 
+// Every argument after self is lenient: a missing or wrongly typed one reads as its default.
 CLuaAndroidConnectManager* self_of(lua_State* L) {
-  return luabind::CheckObject<CLuaAndroidConnectManager>(L, CLuaAndroidConnectManager::kClassName);
+  return luabind::check_object<CLuaAndroidConnectManager>(L, CLuaAndroidConnectManager::kClassName);
 }
 
 int push_id(lua_State* L, int id) {
@@ -59,33 +38,32 @@ int push_id(lua_State* L, int id) {
   return 1;
 }
 
-// Methods. Each checks its object before any C++ value exists in its frame.
-
 int AddAndroidCmd(lua_State* L) {
   auto* self = self_of(L);
   if (!self) return 0;
-  const int quick = int_arg(L, 6, 0);
-  return push_id(L, self->Queue(L, kAdbFreeForm, string_arg(L, 2), string_arg(L, 3),
-                                int_arg(L, 4, 0), quick, int_arg(L, 5, -1), 7));
+  const int quick = opt_int<int>(L, 6, 0);
+  return push_id(L, self->Queue(L, kAdbFreeForm, opt_wstring(L, 2), opt_wstring(L, 3),
+                                opt_int<int>(L, 4, 0), quick, opt_int<int>(L, 5, -1), 7));
 }
 
 int GetDevices(lua_State* L) {
   auto* self = self_of(L);
   if (!self) return 0;
-  return push_id(L, self->Queue(L, kAdbDevices, adb_devices_command(), string_arg(L, 2), 0, 0, -1, 3));
+  return push_id(L, self->Queue(L, kAdbDevices, adb_devices_command(), opt_wstring(L, 2), 0, 0,
+                                -1, 3));
 }
 
 int StartServices(lua_State* L) {
   auto* self = self_of(L);
   if (!self) return 0;
-  return push_id(L, self->Queue(L, kAdbStartServer, adb_start_server_command(), string_arg(L, 2),
+  return push_id(L, self->Queue(L, kAdbStartServer, adb_start_server_command(), opt_wstring(L, 2),
                                 0, 0, -1, 3));
 }
 
 int KillServices(lua_State* L) {
   auto* self = self_of(L);
   if (!self) return 0;
-  return push_id(L, self->Queue(L, kAdbKillServer, adb_kill_server_command(), string_arg(L, 2), 0,
+  return push_id(L, self->Queue(L, kAdbKillServer, adb_kill_server_command(), opt_wstring(L, 2), 0,
                                 0, -1, 3));
 }
 
@@ -93,40 +71,40 @@ int InstallAPK(lua_State* L) {
   auto* self = self_of(L);
   if (!self) return 0;
   return push_id(L, self->Queue(L, kAdbInstall,
-                                adb_install_command(string_arg(L, 2), string_arg(L, 4)),
-                                string_arg(L, 3), 2, 0, -1, 5));
+                                adb_install_command(opt_wstring(L, 2), opt_wstring(L, 4)),
+                                opt_wstring(L, 3), 2, 0, -1, 5));
 }
 
 int UnInstallAPK(lua_State* L) {
   auto* self = self_of(L);
   if (!self) return 0;
   return push_id(L, self->Queue(L, kAdbUninstall,
-                                adb_uninstall_command(string_arg(L, 2), string_arg(L, 4)),
-                                string_arg(L, 3), 2, 0, -1, 5));
+                                adb_uninstall_command(opt_wstring(L, 2), opt_wstring(L, 4)),
+                                opt_wstring(L, 3), 2, 0, -1, 5));
 }
 
 int StartAPK(lua_State* L) {
   auto* self = self_of(L);
   if (!self) return 0;
   return push_id(L, self->Queue(L, kAdbStartActivity,
-                                adb_start_activity_command(string_arg(L, 2), string_arg(L, 4)),
-                                string_arg(L, 3), 2, 0, 10000, 5));
+                                adb_start_activity_command(opt_wstring(L, 2), opt_wstring(L, 4)),
+                                opt_wstring(L, 3), 2, 0, 10000, 5));
 }
 
 int ForwardTcpPort(lua_State* L) {
   auto* self = self_of(L);
   if (!self) return 0;
   return push_id(L, self->Queue(L, kAdbForward,
-                                adb_forward_command(string_arg(L, 2), int_arg(L, 4, 0),
-                                                    int_arg(L, 5, 0)),
-                                string_arg(L, 3), 0, 0, -1, 6));
+                                adb_forward_command(opt_wstring(L, 2), opt_int<int>(L, 4, 0),
+                                                    opt_int<int>(L, 5, 0)),
+                                opt_wstring(L, 3), 0, 0, -1, 6));
 }
 
 int StartBroadCast(lua_State* L) {
   auto* self = self_of(L);
   if (!self) return 0;
-  return push_id(L, self->Queue(L, kAdbBroadcast, adb_broadcast_command(string_arg(L, 2)),
-                                string_arg(L, 3), 0, 0, 5000, 4));
+  return push_id(L, self->Queue(L, kAdbBroadcast, adb_broadcast_command(opt_wstring(L, 2)),
+                                opt_wstring(L, 3), 0, 0, 5000, 4));
 }
 
 int Init(lua_State* L) {
@@ -140,7 +118,7 @@ int UnInit(lua_State* L) {
 }
 
 int CancleTask(lua_State* L) {
-  if (auto* self = self_of(L)) self->CancelTask(int_arg(L, 2, 0));
+  if (auto* self = self_of(L)) self->CancelTask(opt_int<int>(L, 2, 0));
   return 0;
 }
 
@@ -202,31 +180,24 @@ void CLuaAndroidConnectManager::OnResult(int id, std::wstring& output) {
   PendingAdbCall call = std::move(it->second);
   pending_.erase(it);
   if (!call.listener) return;
-  lua_State* L = call.listener->state();
-  const int top = lua_gettop(L);
-  lua_rawgeti(L, LUA_REGISTRYINDEX, call.listener->ref());
-  push_wide(L, call.tag);
-  lua_pushinteger(L, id);
-  int nargs = 2;
-  switch (call.kind) {
-    case kAdbFreeForm:
-      push_wide(L, output);
-      ++nargs;
-      break;
-    case kAdbDevices:
-      push_device_list(L, output);
-      ++nargs;
-      break;
-    case kAdbStartServer:
-    case kAdbKillServer:
-      break;
-    default:
-      lua_pushinteger(L, result_code(call.kind, output));
-      ++nargs;
-      break;
-  }
-  QVLRT_LuaCall(L, nargs, 0, "CLuaEvent::Call");
-  lua_settop(L, top);
+  call.listener->Fire([&](lua_State* L) {
+    luabind::push_wstring(L, call.tag);
+    lua_pushinteger(L, id);
+    switch (call.kind) {
+      case kAdbFreeForm:
+        luabind::push_wstring(L, output);
+        return 3;
+      case kAdbDevices:
+        push_device_list(L, output);
+        return 3;
+      case kAdbStartServer:
+      case kAdbKillServer:
+        return 2;
+      default:
+        lua_pushinteger(L, result_code(call.kind, output));
+        return 3;
+    }
+  });
 }
 
 void CLuaAndroidConnectManager::Init() {

@@ -1,6 +1,6 @@
 #include "android/process_output.h"
 
-#include "android/utf8.h"
+#include "qv/text.h"
 
 #include <chrono>
 #include <climits>

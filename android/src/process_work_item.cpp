@@ -1,13 +1,13 @@
 #include "android/process_work_item.h"
 
 #include "android/child_process.h"
-#include "android/utf8.h"
+#include "qv/text.h"
 
 namespace tiv::android {
 
 std::int32_t ProcessOperImp::Run(void* parameter) {
   const auto& d = *static_cast<ProcessOperData*>(parameter);
-  auto child = child_process::start(from_utf8(d.command_line), process_options{});
+  auto child = child_process::start(qv::text::utf8_to_wide(d.command_line), process_options{});
   if (!child) return hostbase::kWorkFail;
   if (!child->wait(d.timeout_ms < 0 ? -1 : d.timeout_ms)) {
     // Ended at its limit: whatever code the ending gives it, the command did not succeed.

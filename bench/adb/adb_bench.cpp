@@ -5,7 +5,7 @@
 #include "android/adb_commands.h"
 #include "android/android_connect_manager.h"
 #include "android/child_process.h"
-#include "android/utf8.h"
+#include "qv/text.h"
 #include "qv/message_loop.h"
 #include "qv/singleton_ex.h"
 
@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
   const int n = argc > 1 ? std::atoi(argv[1]) : 200;
   const int port = free_local_port();
   ::setenv("ANDROID_ADB_SERVER_PORT", std::to_string(port).c_str(), 1);
-  const std::string stage = to_utf8(executable_directory()) + "../../stage";
+  const std::string stage = qv::text::wide_to_utf8(executable_directory()) + "../../stage";
   const char* path = std::getenv("PATH");
   ::setenv("PATH", (stage + ":" + (path ? path : "")).c_str(), 1);
 

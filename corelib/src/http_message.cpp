@@ -40,7 +40,7 @@ bool http_header_list::contains(const std::string& name) const {
 void http_header_list::set(const std::string& name, const std::string& value) {
   auto it = std::find_if(pairs_.begin(), pairs_.end(), [&](const pair& p) { return p.first == name; });
   if (it == pairs_.end()) {
-    if (!value.empty()) pairs_.emplace_back(name, value);
+    pairs_.emplace_back(name, value);  // a new name is added even with an empty value
   } else if (value.empty()) {
     pairs_.erase(it);
   } else {

@@ -1,5 +1,6 @@
 // "Win32Shell.Object": small system services for the Lua code. The object has no state, and its
 // methods do not look at argument 1.
+#include "luabind/args.h"
 #include "luabind/registration.h"
 #include "shell_os.h"
 
@@ -12,7 +13,7 @@ namespace {
 
 // The exit code is read from index 1, where a call with ":" has the object (giving 0).
 int PostQuitMessage(lua_State* L) {
-  qv::loop::post_quit(static_cast<int>(lua_tointeger(L, 1)));
+  qv::loop::post_quit(luabind::opt_int<int>(L, 1, 0));
   return 0;
 }
 

@@ -3,9 +3,23 @@
 #include "device/command_bytes_stream.h"
 
 #include <cmath>
+#include <cstddef>
 
 namespace device {
 namespace {
+
+using namespace reply_code;
+using namespace notification_code;
+
+// The status byte of batch and progress replies that ends the reply (an empty body reads as it).
+constexpr std::uint8_t kEndOfReply = 2;
+
+template <std::size_t N>
+bool one_of(std::uint16_t code, const std::uint16_t (&codes)[N]) {
+  for (std::uint16_t c : codes)
+    if (c == code) return true;
+  return false;
+}
 
 // Field types of list records and notification bodies.
 enum class field { u8, u16, u32, size64, string };
@@ -21,36 +35,31 @@ const record_layout& layout_of(std::uint16_t code) {
   static const record_layout music{{"ID", field::u32},   {"Zhuanji", field::string}, {"Singer", field::string},
                                    {"Path", field::string}, {"Timer", field::u32},   {"Size", field::size64},
                                    {"IsRing", field::u16}};
-  static const record_layout code5{{"ID", field::u32}, {"FilePath", field::string}, {"Timer", field::u32},
+  static const record_layout timed_files{{"ID", field::u32}, {"FilePath", field::string}, {"Timer", field::u32},
                                    {"Size", field::size64}};
-  static const record_layout code6{{"ID", field::u32}, {"FilePath", field::string}, {"Size", field::size64}};
-  static const record_layout code7{{"FilePath", field::string}, {"Size", field::size64}, {"Location", field::u16}};
+  static const record_layout numbered_files{{"ID", field::u32}, {"FilePath", field::string}, {"Size", field::size64}};
+  static const record_layout located_files{{"FilePath", field::string}, {"Size", field::size64}, {"Location", field::u16}};
   static const record_layout apps{{"Size", field::u32},      {"Location", field::u16}, {"Name", field::string},
                                   {"packName", field::string}, {"ver", field::string}, {"verCode", field::string}};
   static const record_layout contacts{{"ID", field::string}, {"Name", field::string}, {"Number", field::string}};
-  static const record_layout code16{{"FilePath", field::string}, {"Type", field::u16}, {"Size", field::size64}};
+  static const record_layout typed_files{{"FilePath", field::string}, {"Type", field::u16}, {"Size", field::size64}};
   static const record_layout messages{{"Number", field::string}, {"Content", field::string}, {"Date", field::string},
                                       {"Type", field::u16},      {"ID", field::u32},         {"ThreadID", field::u32},
                                       {"Read", field::u16}};
   static const record_layout paths{{"FilePath", field::string}, {"Type", field::u8}};
-  static const record_layout code111{{"Type", field::u8}, {"FileDir", field::string}, {"FilePath", field::string}};
+  static const record_layout folder_files{{"Type", field::u8}, {"FileDir", field::string}, {"FilePath", field::string}};
   static const record_layout none;
   switch (code) {
-    case 4: return music;
-    case 5: return code5;
-    case 6: return code6;
-    case 7: return code7;
-    case 13: return apps;  // followed by the u64 "time", read as a signed number
-    case 14: return contacts;
-    case 16: return code16;
-    case 47: return messages;
-    case 99:
-    case 108:
-    case 109:
-    case 110:
-    case 113: return paths;
-    case 111: return code111;
-    default: return none;
+    case kMusicList: return music;
+    case kTimedFileList: return timed_files;
+    case kNumberedFileList: return numbered_files;
+    case kLocatedFileList: return located_files;
+    case kAppList: return apps;  // followed by the u64 "time", read as a signed number
+    case kContactList: return contacts;
+    case kTypedFileList: return typed_files;
+    case kMessageList: return messages;
+    case kFolderFileList: return folder_files;
+    default: return one_of(code, kPathLists) ? paths : none;
   }
 }
 
@@ -106,12 +115,12 @@ agent_value read_records(std::uint16_t code, std::uint8_t status, CommandBytesSt
   while (in.room() > 0) {
     agent_value record = agent_value::make_record();
     bool complete;
-    if (code == 50) {
+    if (code == kSendResultList) {
       complete = read_fields(in, number_only, record) && (status != 1 || read_fields(in, message_rest, record));
       record.add("Success", int_value(status));
     } else {
       complete = read_fields(in, layout, record);
-      if (complete && code == 13) {
+      if (complete && code == kAppList) {
         complete = in.can_read(8);
         record.add("time", signed_value(in.read_u64()));
       }
@@ -125,14 +134,14 @@ agent_value read_records(std::uint16_t code, std::uint8_t status, CommandBytesSt
 agent_value reply_marker() { return int_value(kReplyArgument); }
 
 void decode_batch(std::uint16_t code, CommandBytesStream& in, const std::string& device_id, decoded_reply& out) {
-  const std::uint8_t status = in.room() == 0 ? 2 : in.read_u8();
+  const std::uint8_t status = in.room() == 0 ? kEndOfReply : in.read_u8();
   out.deliver = true;
   out.args.push_back(reply_marker());
-  if (code == 13) out.args.push_back(str_value(device_id));
+  if (code == kAppList) out.args.push_back(str_value(device_id));
   out.args.push_back(int_value(status));
-  if (status == 2) {
+  if (status == kEndOfReply) {
     out.final = true;
-    if (code == 111) out.args.push_back(signed_value(in.read_u64()));
+    if (code == kFolderFileList) out.args.push_back(signed_value(in.read_u64()));
     return;
   }
   out.args.push_back(read_records(code, status, in));
@@ -143,11 +152,11 @@ void decode_single(std::uint16_t code, CommandBytesStream& in, const std::string
   out.final = true;
   out.args.push_back(reply_marker());
   switch (code) {
-    case 38:
+    case kDeviceNumber:
       out.args.push_back(str_value(device_id));
       out.args.push_back(int_value(in.read_u32()));
       break;
-    case 40: {
+    case kDeviceInfo: {
       const std::uint32_t a = in.read_u32(), b = in.read_u32(), c = in.read_u32();
       const std::uint64_t d = in.read_u64(), e = in.read_u64(), f = in.read_u64(), g = in.read_u64();
       std::string s1 = in.read_string();
@@ -160,31 +169,31 @@ void decode_single(std::uint16_t code, CommandBytesStream& in, const std::string
       out.args.push_back(str_value(std::move(s1)));
       break;
     }
-    case 114:
+    case kDecimalText:
       out.args.push_back(int_value(leading_decimal(in.read_string())));
       break;
-    default:  // 69, 71, 73, 76, 78
+    default:  // kResults
       out.args.push_back(int_value(in.read_u8()));
       break;
   }
 }
 
 void decode_progress(std::uint16_t code, CommandBytesStream& in, decoded_reply& out) {
-  const std::uint8_t status = in.room() == 0 ? 2 : in.read_u8();
-  if (status == 2) {
+  const std::uint8_t status = in.room() == 0 ? kEndOfReply : in.read_u8();
+  if (status == kEndOfReply) {
     out.deliver = true;
     out.final = true;
-    out.args = {reply_marker(), int_value(2)};
+    out.args = {reply_marker(), int_value(kEndOfReply)};
     return;
   }
-  if (status > 1) return;  // neither an item nor the end: ignored, the request goes on
+  if (status > 1) return;  // neither an item (0 or 1) nor the end: ignored, the request goes on
   out.deliver = true;
   out.args = {reply_marker(), int_value(status)};
-  if (code == 53) {
+  if (code == kThreeStringProgress) {
     for (int n = 0; n < 3; ++n) out.args.push_back(str_value(in.read_string()));
-  } else if (code == 54 || code == 57) {
+  } else if (one_of(code, kStringProgress)) {
     out.args.push_back(str_value(in.read_string()));
-  } else {  // 80, 82, 84
+  } else {  // kStringNumberProgress
     out.args.push_back(str_value(in.read_string()));
     out.args.push_back(int_value(in.read_u32()));
   }
@@ -287,16 +296,22 @@ void frame_extractor::reset() {
 
 reply_kind reply_kind_of(std::uint16_t code) {
   switch (code) {
-    case 4: case 5: case 6: case 7: case 13: case 14: case 16: case 47: case 50:
-    case 99: case 108: case 109: case 110: case 111: case 113:
+    case kMusicList: case kTimedFileList: case kNumberedFileList: case kLocatedFileList:
+    case kAppList: case kContactList: case kTypedFileList: case kMessageList:
+    case kSendResultList: case kFolderFileList:
       return reply_kind::batch;
-    case 38: case 40: case 69: case 71: case 73: case 76: case 78: case 114:
+    case kDeviceNumber: case kDeviceInfo: case kDecimalText:
       return reply_kind::single;
-    case 53: case 54: case 57: case 80: case 82: case 84:
+    case kThreeStringProgress:
       return reply_kind::progress;
     default:
-      return reply_kind::unlisted;
+      break;
   }
+  if (one_of(code, kPathLists)) return reply_kind::batch;
+  if (one_of(code, kResults)) return reply_kind::single;
+  if (one_of(code, kStringProgress) || one_of(code, kStringNumberProgress))
+    return reply_kind::progress;
+  return reply_kind::unlisted;
 }
 
 decoded_reply decode_reply(std::uint16_t code, const std::uint8_t* body, std::uint32_t size,
@@ -323,7 +338,7 @@ bool decode_notification(std::uint16_t code, const std::uint8_t* body, std::uint
   args.push_back(str_value(device_id));
   args.push_back(int_value(code));
   switch (code) {
-    case 18: {
+    case kNumbersAndFourStrings: {
       const std::uint32_t n1 = in.read_u32();
       const std::uint16_t n2 = in.read_u16();
       args.push_back(int_value(n1));
@@ -332,11 +347,11 @@ bool decode_notification(std::uint16_t code, const std::uint8_t* body, std::uint
       in.read_u64();  // trailing bytes without meaning here
       return true;
     }
-    case 19:
+    case kText:
       args.push_back(str_value(in.read_string()));
       return true;
-    case 48:
-    case 50: {
+    case kMessages[0]:
+    case kMessages[1]: {
       const std::uint8_t flag = size == 0 ? 1 : in.read_u8();
       std::string s1 = in.read_string(), s2, s3;
       std::uint16_t n1 = 0, n4 = 0;
@@ -358,7 +373,7 @@ bool decode_notification(std::uint16_t code, const std::uint8_t* body, std::uint
       }
       return true;
     }
-    case 105: {
+    case kFlaggedEntry: {
       const std::uint8_t flag = in.read_u8();
       std::uint32_t n1 = 0, n2 = 1, n3 = 0;
       std::uint64_t n4 = 0;
@@ -380,7 +395,7 @@ bool decode_notification(std::uint16_t code, const std::uint8_t* body, std::uint
       args.push_back(signed_value(n4));
       return true;
     }
-    case 106: {
+    case kFlaggedShortEntry: {
       const std::uint8_t flag = in.read_u8();
       std::uint32_t n1 = 0, n2 = 1;
       std::uint64_t n3 = 0;
@@ -400,7 +415,7 @@ bool decode_notification(std::uint16_t code, const std::uint8_t* body, std::uint
       args.push_back(signed_value(n3));
       return true;
     }
-    case 107: {
+    case kFlaggedFullEntry: {
       const std::uint8_t flag = size == 0 ? 1 : in.read_u8();
       std::uint32_t n1 = 0, n2 = 0, n3 = 0;
       std::uint64_t n4 = 0;

@@ -8,7 +8,6 @@
 
 #include <lauxlib.h>
 
-#include <cmath>
 #include <memory>
 
 namespace device {
@@ -52,24 +51,13 @@ agent_callback lua_callback(lua_State* L, int index) {
   auto held = std::make_shared<luabind::CLuaEvent>();
   if (!held->Hold(L, index)) return nullptr;
   return [held](const agent_values& args) {
-    lua_State* S = held->state();
-    const int top = lua_gettop(S);
-    if (!lua_checkstack(S, static_cast<int>(args.size()) + 4)) return;
-    lua_rawgeti(S, LUA_REGISTRYINDEX, held->ref());
-    const int n = PushAgentValues(S, args);
-    QVLRT_LuaCall(S, n, 0, "CLuaEvent::Call");
-    lua_settop(S, top);
+    if (!lua_checkstack(held->state(), static_cast<int>(args.size()) + 4)) return;
+    held->Fire([&](lua_State* S) { return PushAgentValues(S, args); });
   };
 }
 
-// A Lua number as a 64-bit integer, truncated; 0 for NaN, infinities and values beyond the range.
-std::int64_t to_int64(lua_Number n) {
-  if (!(n >= -9223372036854775808.0 && n < 9223372036854775808.0)) return 0;
-  return static_cast<std::int64_t>(n);
-}
-
 CLuaSocketMessageManager* check(lua_State* L) {
-  return luabind::CheckObject<CLuaSocketMessageManager>(L, kSocketManagerClass);
+  return luabind::check_object<CLuaSocketMessageManager>(L, kSocketManagerClass);
 }
 
 int Init(lua_State* L) {
@@ -88,7 +76,7 @@ int SendSocketMessage(lua_State* L) {
   CLuaSocketMessageManager* m = check(L);
   if (!m) return 0;
   const int top = lua_gettop(L);
-  const std::int64_t code = to_int64(lua_tonumber(L, 2));
+  const auto code = luabind::opt_int<std::int64_t>(L, 2, 0);
   // Everything between the code and the last argument travels; the last one is the callback.
   std::vector<request_argument> args;
   for (int i = 3; i < top; ++i) {
@@ -99,12 +87,9 @@ int SendSocketMessage(lua_State* L) {
       case LUA_TNUMBER:
         args.push_back(request_argument::make_number(lua_tonumber(L, i)));
         break;
-      case LUA_TSTRING: {
-        std::size_t len = 0;
-        const char* s = lua_tolstring(L, i, &len);
-        args.push_back(request_argument::make_string(std::string(s, len)));
+      case LUA_TSTRING:
+        args.push_back(request_argument::make_string(luabind::check_string(L, i)));
         break;
-      }
       default:
         args.push_back(request_argument::make_other());
         break;
@@ -119,8 +104,9 @@ int SendSocketMessage(lua_State* L) {
 int CancleTask(lua_State* L) {
   CLuaSocketMessageManager* m = check(L);
   if (!m) return 0;
-  const lua_Number n = lua_tonumber(L, 2);
-  if (n >= 1 && n < 4294967296.0) m->cancel(static_cast<std::uint32_t>(n));
+  // Ids are 1 and above; anything else names no request.
+  const auto id = luabind::opt_int<std::int64_t>(L, 2, 0);
+  if (id >= 1 && id <= 0xFFFFFFFF) m->cancel(static_cast<std::uint32_t>(id));
   return 0;
 }
 
@@ -133,7 +119,7 @@ int CancleAllTask(lua_State* L) {
 int GetForwardPort(lua_State* L) {
   CLuaSocketMessageManager* m = check(L);
   if (!m) return 0;
-  lua_pushnumber(L, m->forward_port(to_int64(lua_tonumber(L, 2))));
+  lua_pushnumber(L, m->forward_port(luabind::opt_int<std::int64_t>(L, 2, 0)));
   return 1;
 }
 
@@ -168,12 +154,10 @@ const QVLRT_METHOD kManagerMethods[] = {
 struct CLuaAsyncSocketFactory {};
 
 int CreateAsyncSocket(lua_State* L) {
-  if (!luabind::CheckObject<CLuaAsyncSocketFactory>(L, kSocketFactoryClass)) return 0;
+  if (!luabind::check_object<CLuaAsyncSocketFactory>(L, kSocketFactoryClass)) return 0;
   if (lua_type(L, 2) != LUA_TSTRING) return 0;
-  std::size_t len = 0;
-  const char* id = lua_tolstring(L, 2, &len);
   // Kept as the wide device identifier would give it back: malformed UTF-8 becomes U+FFFD.
-  CLuaSocketMessageManager::Push(L, qv::text::wide_to_utf8(qv::text::utf8_to_wide(id, len)));
+  CLuaSocketMessageManager::Push(L, qv::text::wide_to_utf8(luabind::check_wstring(L, 2)));
   return 1;
 }
 

@@ -68,6 +68,39 @@ void push_userdata(lua_State* L, const std::string& class_name, void* object) {
   lua_setmetatable(L, -2);
 }
 
+// Registry key of the table that maps each global object (light userdata) to its userdata, so
+// that names registered for one object and class give the same userdata.
+const char kGlobalUserdata[] = "qvlrt.global_userdata";
+
+// Pushes the userdata of a global object: the one made for an earlier name when the object and
+// its class are the same, else a new one.
+void push_global_userdata(lua_State* L, const std::string& class_name, void* object) {
+  lua_getfield(L, LUA_REGISTRYINDEX, kGlobalUserdata);
+  if (!lua_istable(L, -1)) {
+    lua_pop(L, 1);
+    lua_newtable(L);
+    lua_pushvalue(L, -1);
+    lua_setfield(L, LUA_REGISTRYINDEX, kGlobalUserdata);
+  }
+  lua_pushlightuserdata(L, object);
+  lua_rawget(L, -2);
+  if (lua_type(L, -1) == LUA_TUSERDATA && lua_getmetatable(L, -1)) {
+    luaL_getmetatable(L, class_name.c_str());
+    const bool same_class = lua_rawequal(L, -1, -2) != 0;
+    lua_pop(L, 2);
+    if (same_class) {
+      lua_remove(L, -2);  // the map
+      return;
+    }
+  }
+  lua_pop(L, 1);
+  push_userdata(L, class_name, object);
+  lua_pushlightuserdata(L, object);
+  lua_pushvalue(L, -2);
+  lua_rawset(L, -4);
+  lua_remove(L, -2);  // the map
+}
+
 // __index of the globals table: the first read of a global object's name creates it.
 int global_index(lua_State* L) {
   auto* env = static_cast<qvlrt_env*>(lua_touserdata(L, lua_upvalueindex(1)));
@@ -76,7 +109,7 @@ int global_index(lua_State* L) {
   if (it == env->globals.end()) return 0;
   void* object = it->second.factory ? it->second.factory(it->second.user) : nullptr;
   if (!object) return 0;  // the factory is asked again on the next read
-  push_userdata(L, it->second.class_name, object);
+  push_global_userdata(L, it->second.class_name, object);
   lua_pushvalue(L, 2);
   lua_pushvalue(L, -2);
   lua_rawset(L, 1);  // later reads find the same object without asking again

@@ -16,7 +16,8 @@ std::string bytes_at(lua_State* L, int index) {
 }  // namespace
 
 std::string check_string(lua_State* L, int index) {
-  luaL_checklstring(L, index, nullptr);  // raises the usual error for anything else
+  // Not luaL_checklstring: it would turn a number argument into a string in place.
+  if (!is_string(L, index)) luaL_typerror(L, index, lua_typename(L, LUA_TSTRING));
   return bytes_at(L, index);
 }
 

@@ -1,5 +1,7 @@
 #include "luabind/lua_event.h"
 
+#include "luabind/args.h"
+
 namespace luabind {
 
 CLuaEvent::~CLuaEvent() { Release(); }
@@ -39,10 +41,10 @@ int AttachLuaListener(lua_State* L, int func_index, CLuaEventContainer& containe
 }
 
 int DetachLuaListener(lua_State* L, int cookie_index, CLuaEventContainer& container) {
-  const lua_Number n = luaL_checknumber(L, cookie_index);
-  // Truncated to 32 bits as an integer would be; out-of-range values match no cookie.
+  const auto n = check_int<std::int64_t>(L, cookie_index);
+  // Cookies are 1 and above; anything beyond 32 bits matches none.
   std::uint32_t cookie = 0;
-  if (n >= 1 && n < 4294967296.0) cookie = static_cast<std::uint32_t>(n);
+  if (n >= 1 && n <= 0xFFFFFFFF) cookie = static_cast<std::uint32_t>(n);
   std::unique_ptr<CLuaEvent> out;
   container.Detach(cookie, &out);  // released here, if it was there
   return 0;

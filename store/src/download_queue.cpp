@@ -4,7 +4,7 @@
 #include <system_error>
 
 #include "store/sqlite_manager.h"
-#include "store/text.h"
+#include "qv/path.h"
 
 namespace store {
 namespace {
@@ -16,7 +16,7 @@ std::filesystem::path os_path(const std::u16string& path) {
   std::u16string p = path;
   for (char16_t& c : p)
     if (c == u'\\') c = u'/';
-  return to_fs_path(p);
+  return qv::path::to_fs_path(p);
 }
 
 std::int32_t incremented(std::int32_t id) {

@@ -1,7 +1,7 @@
 #include "store/http_downloader.h"
 
 #include "qv/asyn_http_file.h"
-#include "store/text.h"
+#include "qv/text.h"
 
 namespace store {
 namespace {
@@ -16,7 +16,7 @@ class http_downloader : public file_downloader, private net::asyn_http_file_even
                     const std::u16string& path) override {
     net::http_header_list headers;
     for (const auto& [name, value] : extra) headers.set(name, value);
-    return file_.request_file(id, url, headers, utf16_to_wide(path));
+    return file_.request_file(id, url, headers, qv::text::utf16_to_wide(path));
   }
   bool is_requesting() const override { return file_.is_requesting(); }
   void close() override { file_.close(); }
@@ -24,7 +24,7 @@ class http_downloader : public file_downloader, private net::asyn_http_file_even
  private:
   void on_file_ready(std::int32_t id, const std::string& url, std::uint64_t size,
                      const std::wstring& path, std::int32_t code) override {
-    events_.on_file_ready(id, url, size, wide_to_utf16(path), code);
+    events_.on_file_ready(id, url, size, qv::text::wide_to_utf16(path), code);
   }
   void on_file_error(std::int32_t id, const std::string& url, std::int32_t code) override {
     events_.on_file_error(id, url, code);

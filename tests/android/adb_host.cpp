@@ -4,7 +4,7 @@
 #include "android/android_connect_manager.h"
 #include "android/child_process.h"
 #include "android/lua_android_connect_manager.h"
-#include "android/utf8.h"
+#include "qv/text.h"
 #include "app/startup.h"
 #include "qv/singleton_ex.h"
 #include "test_env.h"
@@ -26,7 +26,7 @@ int main() {
   // This host runs from build/<preset>/luahost/<test>/program/.
   const std::wstring build = executable_directory() + L"../../../";
   test::prepend_path(build + L"stage");
-  test::set_env("TIVOREL_ADB", to_utf8(build + L"tests/android/fake_adb.exe"));
+  test::set_env("TIVOREL_ADB", qv::text::wide_to_utf8(build + L"tests/android/fake_adb.exe"));
   test::set_env("FAKE_ADB_REPLY_devices",
                 "List of devices attached\nR58M1\tunauthorized\nemulator-5554\tdevice\n"
                 "192.168.1.20:5555\toffline\nHT4A1\tdevice\n\n");

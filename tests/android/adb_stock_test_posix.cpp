@@ -86,12 +86,12 @@ TEST_F(StockAdb, ServerDevicesForwardAndKill) {
   EXPECT_TRUE(something_listens(port)) << "no ADB server on port " << port;
 
   const std::wstring devices = run(adb_devices_command());
-  RecordProperty("devices_output", to_utf8(devices));
-  EXPECT_NE(std::wstring::npos, devices.find(L"List of devices attached")) << to_utf8(devices);
-  EXPECT_TRUE(parse_device_list(devices).empty()) << to_utf8(devices);
+  RecordProperty("devices_output", qv::text::wide_to_utf8(devices));
+  EXPECT_NE(std::wstring::npos, devices.find(L"List of devices attached")) << qv::text::wide_to_utf8(devices);
+  EXPECT_TRUE(parse_device_list(devices).empty()) << qv::text::wide_to_utf8(devices);
 
   const std::wstring forward = run(adb_forward_command(L"TIVOREL-NO-SUCH-DEVICE", 47100, 12156));
-  EXPECT_NE(std::wstring::npos, forward.find(L"error")) << to_utf8(forward);
+  EXPECT_NE(std::wstring::npos, forward.find(L"error")) << qv::text::wide_to_utf8(forward);
   EXPECT_EQ(kAdbFailure, result_code(kAdbForward, forward));
 
   run(adb_kill_server_command());

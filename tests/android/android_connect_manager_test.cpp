@@ -14,7 +14,7 @@ class Runner : public RunnerTest {
   static void SetUpTestSuite() {
     // "tivorel_help.exe" is found through PATH (the test binary's folder does not hold it).
     prepend_path(stage_dir());
-    set_env("TIVOREL_ADB", to_utf8(fake_adb()));
+    set_env("TIVOREL_ADB", qv::text::wide_to_utf8(fake_adb()));
   }
 };
 
@@ -182,17 +182,17 @@ TEST_F(Runner, EmptyOutputs) {
 // UI can tell a missing client from an empty device list.
 TEST_F(Runner, MissingStockClientCompletesWithOneErrorLineNamingIt) {
   const std::wstring missing = executable_directory() + L"no_such_adb.exe";
-  set_env("TIVOREL_ADB", to_utf8(missing));
+  set_env("TIVOREL_ADB", qv::text::wide_to_utf8(missing));
   runner->Start();
   const int id = add(L"devices");
   const int forward = add(L"-s SER forward tcp:1 tcp:2");
   const bool done = run_until(2);
-  set_env("TIVOREL_ADB", to_utf8(fake_adb()));
+  set_env("TIVOREL_ADB", qv::text::wide_to_utf8(fake_adb()));
   ASSERT_TRUE(done);
   ASSERT_EQ(cb.results.size(), 2u);
   const std::wstring& text = cb.results[0].second;
   EXPECT_EQ(cb.results[0].first, id);
-  EXPECT_EQ(text.rfind(L"error: cannot run the stock ADB client " + missing, 0), 0u) << to_utf8(text);
+  EXPECT_EQ(text.rfind(L"error: cannot run the stock ADB client " + missing, 0), 0u) << qv::text::wide_to_utf8(text);
   EXPECT_NE(text.find(L"TIVOREL_ADB"), std::wstring::npos);
   EXPECT_EQ(text.back(), L'\n');
   EXPECT_EQ(std::count(text.begin(), text.end(), L'\n'), 1);
@@ -209,7 +209,7 @@ TEST_F(Runner, LongOutputIsCutAtACharacterBoundary) {
       {L"7A", L"z", 1},
       {L"C3A9", L"\u00E9", 2},
       {L"E282AC", L"\u20AC", 3},
-      {L"F09F9880", from_utf8("\xF0\x9F\x98\x80"), 4},
+      {L"F09F9880", qv::text::utf8_to_wide("\xF0\x9F\x98\x80"), 4},
   };
   runner->Start();
   std::vector<std::wstring> expected;
@@ -242,6 +242,6 @@ TEST_F(Runner, ClientExitsWithTheStockClientsCode) {
     auto p = child_process::start(L"tivorel_help.exe  " + std::wstring(c.steps), o);
     ASSERT_TRUE(p);
     ASSERT_TRUE(p->wait(-1));
-    EXPECT_EQ(c.code, p->exit_code()) << to_utf8(c.steps);
+    EXPECT_EQ(c.code, p->exit_code()) << qv::text::wide_to_utf8(c.steps);
   }
 }

@@ -4,7 +4,7 @@
 
 #include "android/child_process.h"
 #include "android/driver_manager.h"
-#include "android/utf8.h"
+#include "qv/text.h"
 #include "desktop/archive.h"
 #include "hostbase/archive_extractor.h"
 #include "loop_fixture.h"
@@ -69,7 +69,7 @@ std::string read_file(const fs::path& p) {
 }
 
 std::string fake_installer_bytes() {
-  const fs::path dir = fs::u8path(to_utf8(executable_directory()));
+  const fs::path dir = fs::u8path(qv::text::wide_to_utf8(executable_directory()));
   for (const char* name : {"fake_installer.exe", "fake_installer"}) {
     if (fs::exists(dir / name)) return read_file(dir / name);
   }
@@ -115,7 +115,7 @@ class DriverManagerTest : public LoopTest, public DriverInstallCallback {
     const fs::path p = dir / ("pkg_" + std::to_string(process_number()) + "_" +
                               std::to_string(++n) + ".zip");
     EXPECT_TRUE(write_zip(p.u8string(), files));
-    return from_utf8(p.u8string());
+    return qv::text::utf8_to_wide(p.u8string());
   }
 
   std::int32_t add(const std::wstring& pkg, const std::wstring& target, std::int32_t type,
@@ -206,7 +206,7 @@ TEST_F(DriverManagerTest, DriverInstallerGetsTheInfAndItsArguments) {
 }
 
 TEST_F(DriverManagerTest, WhatCannotRunReportsZero) {
-  const auto missing = add(from_utf8((dir / "missing.zip").u8string()), L"x_5.exe", 1);
+  const auto missing = add(qv::text::utf8_to_wide((dir / "missing.zip").u8string()), L"x_5.exe", 1);
   const auto unknown = add(package({{"y_6.exe", installer}}), L"y_6.exe", 9);
   const auto absent = add(package({{"y_6.exe", installer}}), L"not_there_8.exe", 1);
   ASSERT_TRUE(wait_results(3));

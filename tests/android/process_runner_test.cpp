@@ -5,7 +5,7 @@
 #include "android/async_process.h"
 #include "android/process_output.h"
 #include "android/process_work_item.h"
-#include "android/utf8.h"
+#include "qv/text.h"
 #include "loop_fixture.h"
 #include "test_env.h"
 #include "test_support.h"
@@ -41,12 +41,12 @@ class collecting_listener : public ProcessListener {
 };
 
 std::wstring temp_file(const std::string& name) {
-  return from_utf8((std::filesystem::temp_directory_path() /
+  return qv::text::utf8_to_wide((std::filesystem::temp_directory_path() /
                     (name + "_" + std::to_string(tiv::android::test::process_number())))
                        .u8string());
 }
 
-bool exists(const std::wstring& path) { return std::ifstream(to_utf8(path)).good(); }
+bool exists(const std::wstring& path) { return std::ifstream(qv::text::wide_to_utf8(path)).good(); }
 
 // Polls (without the loop, which has nothing to deliver meanwhile) until the file exists.
 bool wait_for_file(const std::wstring& path) {
@@ -111,10 +111,10 @@ TEST(ProcessOutput, PortOwnerFromNetstatAndSsListings) {
   for (const auto& c : cases) {
     const auto pid = ParseAdbPortOwner(c.text);
     if (c.pid) {
-      ASSERT_TRUE(pid.has_value()) << to_utf8(c.text);
-      EXPECT_EQ(c.pid, *pid) << to_utf8(c.text);
+      ASSERT_TRUE(pid.has_value()) << qv::text::wide_to_utf8(c.text);
+      EXPECT_EQ(c.pid, *pid) << qv::text::wide_to_utf8(c.text);
     } else {
-      EXPECT_FALSE(pid.has_value()) << to_utf8(c.text);
+      EXPECT_FALSE(pid.has_value()) << qv::text::wide_to_utf8(c.text);
     }
   }
 }
@@ -136,7 +136,7 @@ TEST(ProcessOutput, BadgingReportGivesPackageLabelAndIcon) {
                               L"package: name='com.example.app'\n",  // no application line
                               L"package: name='a'\napplication: label='L'\n"}) {
     const BadgingInfo none = ParseBadging(miss);
-    EXPECT_TRUE(none.package.empty() && none.label.empty() && none.icon.empty()) << to_utf8(miss);
+    EXPECT_TRUE(none.package.empty() && none.label.empty() && none.icon.empty()) << qv::text::wide_to_utf8(miss);
   }
 }
 
@@ -149,7 +149,7 @@ TEST_F(ProcessRunnerTest, OutputAndErrorAreCapturedAndModesKeepTheirNumber) {
   EXPECT_EQ(kParseRaw, results[0].mode);
   EXPECT_EQ(kParseAdbPortOwner, results[1].mode);
   const auto pid = ParseAdbPortOwner(results[1].output);
-  ASSERT_TRUE(pid.has_value()) << to_utf8(results[1].output);
+  ASSERT_TRUE(pid.has_value()) << qv::text::wide_to_utf8(results[1].output);
   EXPECT_EQ(42, *pid);
 }
 
@@ -163,7 +163,7 @@ TEST_F(ProcessRunnerTest, ChildWritingSeveralMegabytesIsReadWhileItRuns) {
 
 TEST_F(ProcessRunnerTest, CommandsRunOneAfterAnotherInIdOrder) {
   const std::wstring started = temp_file("tivorel_runner_first");
-  std::remove(to_utf8(started).c_str());
+  std::remove(qv::text::wide_to_utf8(started).c_str());
   const auto a = add(fake(L"touch \"" + started + L"\" sleep 300 out A"));
   const auto b = add(fake(L"out B"));
   ASSERT_TRUE(wait_for_file(started));
@@ -173,12 +173,12 @@ TEST_F(ProcessRunnerTest, CommandsRunOneAfterAnotherInIdOrder) {
   EXPECT_EQ(L"A", results[0].output);
   EXPECT_EQ(L"B", results[1].output);
   EXPECT_EQ(L"C", results[2].output);
-  std::remove(to_utf8(started).c_str());
+  std::remove(qv::text::wide_to_utf8(started).c_str());
 }
 
 TEST_F(ProcessRunnerTest, CancellingTheRunningCommandEndsItsChildWithoutACall) {
   const std::wstring started = temp_file("tivorel_runner_forever");
-  std::remove(to_utf8(started).c_str());
+  std::remove(qv::text::wide_to_utf8(started).c_str());
   const auto forever = add(fake(L"touch \"" + started + L"\" out partial ignoreterm forever"));
   const auto next = add(fake(L"out next"));
   ASSERT_TRUE(wait_for_file(started));
@@ -187,7 +187,7 @@ TEST_F(ProcessRunnerTest, CancellingTheRunningCommandEndsItsChildWithoutACall) {
   ASSERT_TRUE(wait_results(1));
   EXPECT_EQ((std::vector<std::int32_t>{next}), ids());
   EXPECT_EQ(L"next", results[0].output);
-  std::remove(to_utf8(started).c_str());
+  std::remove(qv::text::wide_to_utf8(started).c_str());
 }
 
 TEST_F(ProcessRunnerTest, TimedOutChildIsEndedAndItsOutputStillReported) {
@@ -206,19 +206,19 @@ TEST_F(ProcessRunnerTest, CommandThatCannotStartGivesEmptyOutputInEveryMode) {
 
 TEST_F(ProcessRunnerTest, UnInitEndsARunningChildThatIgnoresThePoliteRequest) {
   const std::wstring started = temp_file("tivorel_runner_uninit");
-  std::remove(to_utf8(started).c_str());
+  std::remove(qv::text::wide_to_utf8(started).c_str());
   add(fake(L"touch \"" + started + L"\" ignoreterm forever"));
   add(fake(L"out never"));
   ASSERT_TRUE(wait_for_file(started));
   runner->UnInit();  // returns once the worker has left
   EXPECT_FALSE(run_until([&] { return !results.empty(); }, 500));
   EXPECT_TRUE(results.empty());
-  std::remove(to_utf8(started).c_str());
+  std::remove(qv::text::wide_to_utf8(started).c_str());
 }
 
 TEST_F(ProcessRunnerTest, CancelAllDropsWaitingCommands) {
   const std::wstring started = temp_file("tivorel_runner_all");
-  std::remove(to_utf8(started).c_str());
+  std::remove(qv::text::wide_to_utf8(started).c_str());
   add(fake(L"touch \"" + started + L"\" forever"));
   add(fake(L"out dropped"));
   ASSERT_TRUE(wait_for_file(started));
@@ -226,7 +226,7 @@ TEST_F(ProcessRunnerTest, CancelAllDropsWaitingCommands) {
   const auto after = add(fake(L"out after"));
   ASSERT_TRUE(wait_results(1));
   EXPECT_EQ((std::vector<std::int32_t>{after}), ids());
-  std::remove(to_utf8(started).c_str());
+  std::remove(qv::text::wide_to_utf8(started).c_str());
 }
 
 namespace {
@@ -267,10 +267,10 @@ TEST_F(ProcessRunnerTest, PoolProcessItemReportsSuccessOnlyForExitCodeZero) {
       {fake(L"forever"), 300, hostbase::kWorkFail},
   };
   std::vector<std::int32_t> ids;
-  for (const auto& c : cases) ids.push_back(QueueProcess(to_utf8(c.line), c.timeout, cb()));
+  for (const auto& c : cases) ids.push_back(QueueProcess(qv::text::wide_to_utf8(c.line), c.timeout, cb()));
   ASSERT_TRUE(run_until([&] { return log.done.size() >= std::size(cases); }));
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     EXPECT_EQ(ids[i], log.done[i].first);
-    EXPECT_EQ(cases[i].expected, log.done[i].second) << to_utf8(cases[i].line);
+    EXPECT_EQ(cases[i].expected, log.done[i].second) << qv::text::wide_to_utf8(cases[i].line);
   }
 }

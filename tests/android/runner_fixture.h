@@ -2,7 +2,7 @@
 #pragma once
 
 #include "android/android_connect_manager.h"
-#include "android/utf8.h"
+#include "qv/text.h"
 #include "qv/message_loop.h"
 #include "qv/singleton_ex.h"
 #include "test_env.h"

@@ -1,6 +1,6 @@
 #include "test_env.h"
 
-#include "android/utf8.h"
+#include "qv/text.h"
 
 #include <cstdlib>
 #include <unistd.h>
@@ -15,7 +15,7 @@ void unset_env(const std::string& name) { ::unsetenv(name.c_str()); }
 
 void prepend_path(const std::wstring& dir) {
   const char* old = std::getenv("PATH");
-  set_env("PATH", to_utf8(dir) + (old ? std::string(":") + old : std::string()));
+  set_env("PATH", qv::text::wide_to_utf8(dir) + (old ? std::string(":") + old : std::string()));
 }
 
 unsigned long process_number() { return static_cast<unsigned long>(::getpid()); }

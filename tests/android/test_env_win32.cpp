@@ -1,6 +1,6 @@
 #include "test_env.h"
 
-#include "android/utf8.h"
+#include "qv/text.h"
 
 #include <windows.h>
 
@@ -8,12 +8,12 @@ namespace tiv::android::test {
 
 // Both the system's copy (read by CreateProcessW) and the C runtime's (read by getenv).
 void set_env(const std::string& name, const std::string& value) {
-  ::SetEnvironmentVariableW(from_utf8(name).c_str(), from_utf8(value).c_str());
+  ::SetEnvironmentVariableW(qv::text::utf8_to_wide(name).c_str(), qv::text::utf8_to_wide(value).c_str());
   ::_putenv_s(name.c_str(), value.c_str());
 }
 
 void unset_env(const std::string& name) {
-  ::SetEnvironmentVariableW(from_utf8(name).c_str(), nullptr);
+  ::SetEnvironmentVariableW(qv::text::utf8_to_wide(name).c_str(), nullptr);
   ::_putenv_s(name.c_str(), "");
 }
 

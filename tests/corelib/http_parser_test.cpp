@@ -302,10 +302,10 @@ TEST(HttpHeaderList, SetAppendsReplacesAndRemoves) {
   EXPECT_EQ("", h.find("host"));  // names compare exactly
   h.set("Accept", "");
   EXPECT_EQ("second", h.find("Accept"));
-  h.set("Missing", "");
+  h.set("Missing", "");  // a new name is added even with an empty value
   std::string out;
   h.write(out);
-  EXPECT_EQ("Host: b\r\nAccept: second\r\n\r\n", out);
+  EXPECT_EQ("Host: b\r\nAccept: second\r\nMissing: \r\n\r\n", out);
 }
 
 TEST(HttpRequest, SerialisesWithContentLengthFirstWhenNeeded) {

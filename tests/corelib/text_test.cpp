@@ -32,3 +32,74 @@ TEST(Text, Utf16UnitsRoundTrip) {
   EXPECT_EQ(u, (std::u16string{u'a', 0x4E2D, 0xD83D, 0xDE00}));
   EXPECT_EQ(utf16_to_wide(u), w);
 }
+
+// UTF-8 to UTF-16 code units, on every target: whole text, NUL inside, and one U+FFFD per
+// ill-formed part.
+TEST(Text, Utf8ToUtf16Units) {
+  const struct {
+    std::string utf8;
+    std::u16string utf16;
+    const char* label;
+  } cases[] = {
+      {"abc", u"abc", "ascii"},
+      {"\xE5\xA5\x97\xE9\xA4\x90", u"\u5957\u9910", "chinese"},
+      {"\xF0\x9F\x98\x80", u"\U0001F600", "astral"},
+      {std::string("a\0b", 3), std::u16string(u"a\0b", 3), "embedded nul"},
+      {"a\x80z", u"a\uFFFDz", "stray continuation"},
+      {"a\xE5\xA5z", u"a\uFFFDz", "truncated sequence"},
+      {"\xC0\xAF", u"\uFFFD\uFFFD", "overlong slash"},
+      {"\xE0\x80\x80", u"\uFFFD\uFFFD\uFFFD", "overlong three bytes"},
+      {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD", "encoded surrogate"},
+      {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD", "beyond U+10FFFF"},
+      {"\xFF", u"\uFFFD", "invalid lead byte"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    EXPECT_EQ(utf8_to_utf16(c.utf8), c.utf16);
+    // The wide form decodes the same way.
+    EXPECT_EQ(wide_to_utf16(utf8_to_wide(c.utf8)), c.utf16);
+  }
+}
+
+TEST(Text, Utf16UnitsToUtf8) {
+  EXPECT_EQ(utf16_to_utf8(u"\u5957\u9910\U0001F600"), "\xE5\xA5\x97\xE9\xA4\x90\xF0\x9F\x98\x80");
+  EXPECT_EQ(utf16_to_utf8(std::u16string(1, u'\xD800')), "\xEF\xBF\xBD");  // lone high half
+  EXPECT_EQ(utf16_to_utf8(std::u16string(u"\xDC00x", 2)), "\xEF\xBF\xBDx");  // lone low half
+  const std::u16string path = u"C:\\\u4E0B\u8F7D\\\U0001F600.apk";
+  EXPECT_EQ(wide_to_utf16(utf16_to_wide(path)), path);
+  EXPECT_EQ(utf16_to_wide(u"\U0001F600a"), L"\U0001F600a");
+}
+
+TEST(Text, PrefixNeverEndsInsideASequence) {
+  const struct {
+    std::string text;
+    std::size_t max;
+    std::size_t expected;
+  } cases[] = {
+      {"abc", 10, 3},
+      {"abc", 3, 3},
+      {"abcd", 3, 3},
+      {"a\xC3\xA9", 2, 1},             // é cut after its lead byte
+      {"a\xC3\xA9x", 3, 3},            // é complete
+      {"a\xE2\x82\xAC", 2, 1},         // € cut after one byte
+      {"a\xE2\x82\xAC", 3, 1},         // € cut after two bytes
+      {"a\xE2\x82\xACz", 4, 4},        // € complete
+      {"a\xF0\x9F\x98\x80", 4, 1},     // emoji cut after three bytes
+      {"a\xF0\x9F\x98\x80!", 5, 5},    // emoji complete
+      {"\xE2\x82\xAC\xE2\x82\xAC", 4, 3},
+      {"\x80\x80\x80\x80\x80", 2, 2},  // not UTF-8: cut where asked
+      {"\xC3\xA9\x80\x80", 3, 3},      // stray continuation after a whole é
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.expected, utf8_prefix_length(c.text.data(), c.text.size(), c.max))
+        << "max " << c.max << " of " << c.text.size() << " bytes";
+  }
+}
+
+TEST(Text, MixedTextRoundTripsAndCutSequencesDoNotReadPastTheEnd) {
+  const std::string text = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80z";
+  const std::wstring wide = utf8_to_wide(text);
+  EXPECT_EQ(text, wide_to_utf8(wide));
+  EXPECT_EQ(sizeof(wchar_t) == 2 ? 6u : 5u, wide.size());
+  EXPECT_EQ(L"a\uFFFD", utf8_to_wide("a\xE2\x82"));
+}

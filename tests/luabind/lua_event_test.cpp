@@ -2,6 +2,7 @@
 // fire shapes every native event source uses.
 #include <gtest/gtest.h>
 
+#include "luabind/args.h"
 #include "luabind/lua_event.h"
 #include "luabind/registration.h"
 #include "qv/message_loop.h"
@@ -19,15 +20,15 @@ struct source {
 };
 
 int attach(lua_State* L) {
-  source* s = CheckObject<source>(L, kClass);
+  source* s = check_object<source>(L, kClass);
   return s ? AttachLuaListener(L, 2, s->listeners) : 0;
 }
 int detach(lua_State* L) {
-  source* s = CheckObject<source>(L, kClass);
+  source* s = check_object<source>(L, kClass);
   return s ? DetachLuaListener(L, 2, s->listeners) : 0;
 }
 int fire(lua_State* L) {
-  source* s = CheckObject<source>(L, kClass);
+  source* s = check_object<source>(L, kClass);
   if (!s) return 0;
   const lua_Integer value = luaL_optinteger(L, 2, 0);
   FireLuaEvent(s->listeners, [value](lua_State* LL) {

@@ -7,7 +7,7 @@
 
 #include "store/sqlite_manager.h"
 #include "fake_downloader.h"
-#include "store/text.h"
+#include "qv/path.h"
 #include "store_fixture.h"
 
 using namespace store;
@@ -82,7 +82,7 @@ class DownloadQueueTest : public ::testing::Test {
   std::shared_ptr<recording_callback> callback() {
     return std::make_shared<recording_callback>(reports_, released_);
   }
-  std::u16string path(const std::string& name) const { return store::from_fs_path(dir_ / name); }
+  std::u16string path(const std::string& name) const { return qv::path::fs_path_utf16(dir_ / name); }
   std::int32_t add(const std::string& name, std::int32_t type = 1,
                    download_callback_ptr cb = nullptr) {
     new_download d;
@@ -364,7 +364,7 @@ TEST_F(DownloadQueueTest, IdsContinueFromTheDatabaseAndCanBeReserved) {
 // The queue over the real database: rows as another reader sees them.
 TEST(DownloadQueueDatabaseTest, ProgressAndOutcomeReachTheFile) {
   store_test::scratch_dir dir;
-  const auto file = store::from_fs_path(dir / "Download.db");
+  const auto file = qv::path::fs_path_utf16(dir / "Download.db");
   CSqliteManager db;
   ASSERT_TRUE(db.open(file));
   fake_downloader* dl = nullptr;
@@ -378,11 +378,11 @@ TEST(DownloadQueueDatabaseTest, ProgressAndOutcomeReachTheFile) {
   new_download d;
   d.url = "http://h/a";
   d.url_text = u"http://h/a";
-  d.path = store::from_fs_path(dir / "a.apk");
+  d.path = qv::path::fs_path_utf16(dir / "a.apk");
   d.task_type = 3;
   d.show_name = u"应用";
   const auto a = q.download_file(d);
-  d.path = store::from_fs_path(dir / "b.apk");
+  d.path = qv::path::fs_path_utf16(dir / "b.apk");
   const auto b = q.download_file(d);
   for (int i = 1; i <= 50; ++i) dl->progress(3'000'000'000ULL, i, 5'000'000'000ULL);
   dl->ready(5'000'000'000ULL);

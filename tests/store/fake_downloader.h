@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "store/download_queue.h"
-#include "store/text.h"
+#include "qv/path.h"
 
 namespace store_test {
 
@@ -33,7 +33,7 @@ class fake_downloader : public store::file_downloader {
     for (char16_t& c : p)
       if (c == u'\\') c = u'/';
     const bool parent_existed =
-        std::filesystem::is_directory(store::to_fs_path(p).parent_path());
+        std::filesystem::is_directory(qv::path::to_fs_path(p).parent_path());
     requests.push_back({id, url, headers, path, parent_existed});
     active_ = true;
     return true;

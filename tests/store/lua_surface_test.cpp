@@ -5,7 +5,7 @@
 #include "store/lua_download_manager.h"
 #include "store/lua_taocan_manager.h"
 #include "store/sqlite_manager.h"
-#include "store/text.h"
+#include "qv/path.h"
 #include "store_fixture.h"
 
 using store::CLuaDownloadManager;
@@ -32,7 +32,7 @@ function logged() return table.concat(log, ";") end
 class LuaDownloadManagerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(db_.open(store::from_fs_path(file_)));
+    ASSERT_TRUE(db_.open(qv::path::fs_path_utf16(file_)));
     task_record stored;
     stored.task_id = 3;
     stored.task_type = 2;
@@ -45,7 +45,7 @@ class LuaDownloadManagerTest : public ::testing::Test {
     stored.logo_url = u"http://h/a.png";
     stored.gid = u"g";
     ASSERT_TRUE(db_.add_task(stored));
-    ASSERT_TRUE(db_.open(store::from_fs_path(file_)));  // the tasks are read at open
+    ASSERT_TRUE(db_.open(qv::path::fs_path_utf16(file_)));  // the tasks are read at open
     manager_ = std::make_unique<CLuaDownloadManager>(
         db_, poster_, [this](store::file_download_events& ev) {
           auto d = std::make_unique<fake_downloader>(ev);
@@ -56,7 +56,7 @@ class LuaDownloadManagerTest : public ::testing::Test {
                  "dm");
     ASSERT_EQ(lua_.run(kPrelude), "");
   }
-  std::string dir(const std::string& name) const { return store::fs_path_utf8(dir_ / name); }
+  std::string dir(const std::string& name) const { return qv::path::fs_path_utf8(dir_ / name); }
 
   store_test::scratch_dir dir_;
   std::filesystem::path file_ = dir_ / "Download.db";
@@ -95,6 +95,26 @@ TEST_F(LuaDownloadManagerTest, InitHandsTheStoredTasksOnceAfterPosting) {
     EXPECT_EQ(lua_.eval(std::string("got[1].") + key), value) << key;
 }
 
+// The first Init counts even when it is given no function: a later Init is not a first call.
+TEST_F(LuaDownloadManagerTest, InitWithoutAFunctionStillUsesUpTheFirstCall) {
+  for (const char* first : {"dm:Init(42)", "dm:Init()", "dm:Init('f')"}) {
+    SCOPED_TRACE(first);
+    poster_.posted.clear();
+    manager_ = std::make_unique<CLuaDownloadManager>(
+        db_, poster_, [](store::file_download_events& ev) {
+          return std::make_unique<fake_downloader>(ev);
+        });
+    lua_.install(CLuaDownloadManager::kClassName, CLuaDownloadManager::methods(),
+                 manager_.get(), "dm");
+    ASSERT_EQ(lua_.run(std::string("calls = 0\n") + first +
+                       "\ndm:Init(function(tasks) calls = calls + 1 end)"),
+              "");
+    manager_->OnMessage(1);
+    EXPECT_EQ(lua_.eval("calls"), "0");
+    EXPECT_TRUE(poster_.posted.empty());
+  }
+}
+
 TEST_F(LuaDownloadManagerTest, DownloadsReportToTheirFunctions) {
   const std::string a = dir("sub/a.apk");
   ASSERT_EQ(lua_.run("id1 = dm:DownLoadFile('http://h/中.apk', '" + a +
@@ -113,7 +133,7 @@ TEST_F(LuaDownloadManagerTest, DownloadsReportToTheirFunctions) {
   EXPECT_EQ(lua_.eval("logged()"),
             "number 2000 4000 1;number 4000 4000 5;number 0 0 4");
   CSqliteManager check;
-  ASSERT_TRUE(check.open(store::from_fs_path(file_)));
+  ASSERT_TRUE(check.open(qv::path::fs_path_utf16(file_)));
   ASSERT_EQ(check.loaded_tasks().size(), 2u) << "the type 7 task is not recorded";
   EXPECT_EQ(check.loaded_tasks()[1].download_url, u"http://h/中.apk");
   EXPECT_EQ(check.loaded_tasks()[1].task_state, 5);
@@ -136,14 +156,14 @@ TEST_F(LuaDownloadManagerTest, StoredTaskResumesAndCancelKeepsOrDeletesRows) {
   EXPECT_EQ(lua_.eval("n"), "5");
   {
     CSqliteManager check;
-    ASSERT_TRUE(check.open(store::from_fs_path(file_)));
+    ASSERT_TRUE(check.open(qv::path::fs_path_utf16(file_)));
     ASSERT_EQ(check.loaded_tasks().size(), 1u);
     EXPECT_EQ(check.loaded_tasks()[0].file_pos, 4'000'000'000LL);
     EXPECT_EQ(check.loaded_tasks()[0].task_state, 3);
   }
   ASSERT_EQ(lua_.run("dm:CancleTask(3)"), "");
   CSqliteManager check;
-  ASSERT_TRUE(check.open(store::from_fs_path(file_)));
+  ASSERT_TRUE(check.open(qv::path::fs_path_utf16(file_)));
   EXPECT_TRUE(check.loaded_tasks().empty());
 }
 
@@ -183,7 +203,7 @@ TEST_F(LuaDownloadManagerTest, ACallbackThatRaisesDoesNotStopTheQueue) {
 class LuaTaocanTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(db_.open(store::from_fs_path(dir_ / "Download.db")));
+    ASSERT_TRUE(db_.open(qv::path::fs_path_utf16(dir_ / "Download.db")));
     lua_.install(store::CLuaTaocanManager::kClassName, store::CLuaTaocanManager::methods(),
                  &bundles_, "tc");
   }

@@ -3,13 +3,13 @@
 #include <memory>
 
 #include "store_fixture.h"
-#include "store/text.h"
+#include "qv/path.h"
 
 namespace store_test {
 
 std::string schema_of(const std::filesystem::path& db) {
   sqlite3* raw = nullptr;
-  if (sqlite3_open(store::fs_path_utf8(db).c_str(), &raw) != SQLITE_OK) {
+  if (sqlite3_open(qv::path::fs_path_utf8(db).c_str(), &raw) != SQLITE_OK) {
     sqlite3_close_v2(raw);
     return "<cannot open>";
   }

@@ -5,11 +5,12 @@
 #include <fstream>
 #include <iterator>
 
-#include "store/text.h"
+#include "qv/path.h"
+#include "qv/text.h"
 #include "store_fixture.h"
 
-using store::utf16_to_utf8;
-using store::utf8_to_utf16;
+using qv::text::utf16_to_utf8;
+using qv::text::utf8_to_utf16;
 using store_test::dump_of;
 using store_test::exec_raw;
 using store_test::schema_of;
@@ -58,7 +59,7 @@ void expect_same_task(const task_record& a, const task_record& b) {
 class SqliteManagerTest : public ::testing::Test {
  protected:
   std::filesystem::path file() const { return dir_ / "Download.db"; }
-  std::u16string file16() const { return store::from_fs_path(file()); }
+  std::u16string file16() const { return qv::path::fs_path_utf16(file()); }
   bool reopen() { return db_.open(file16()); }
 
   store_test::scratch_dir dir_;
@@ -121,7 +122,7 @@ TEST_F(SqliteManagerTest, TaskRowsAreAddedUpdatedAndDeleted) {
 }
 
 TEST_F(SqliteManagerTest, MissingFolderFailsOpenAndEveryOperation) {
-  EXPECT_FALSE(db_.open(store::from_fs_path(dir_ / "no" / "such" / "Download.db")));
+  EXPECT_FALSE(db_.open(qv::path::fs_path_utf16(dir_ / "no" / "such" / "Download.db")));
   EXPECT_FALSE(db_.is_open());
   EXPECT_FALSE(db_.add_task(sample_task(1)));
   EXPECT_FALSE(db_.delete_task(1));
@@ -156,7 +157,7 @@ TEST_F(SqliteManagerTest, WriteWhileAnotherConnectionHoldsTheLockFailsAndChanges
   ASSERT_TRUE(reopen());
   ASSERT_TRUE(db_.add_task(sample_task(1)));
   sqlite3* other = nullptr;
-  ASSERT_EQ(sqlite3_open(store::fs_path_utf8(file()).c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_open(qv::path::fs_path_utf8(file()).c_str(), &other), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(other, "begin exclusive", nullptr, nullptr, nullptr), SQLITE_OK);
   EXPECT_FALSE(db_.update_task_progress(1, 99, 99, 5));
   EXPECT_FALSE(db_.add_task(sample_task(2)));

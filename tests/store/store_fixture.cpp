@@ -1,5 +1,5 @@
 #include "store_fixture.h"
-#include "store/text.h"
+#include "qv/path.h"
 
 #include <atomic>
 #include <chrono>
@@ -16,7 +16,7 @@ using db_ptr = std::unique_ptr<sqlite3, db_closer>;
 
 db_ptr open_raw(const std::filesystem::path& db) {
   sqlite3* raw = nullptr;
-  const int rc = sqlite3_open(store::fs_path_utf8(db).c_str(), &raw);
+  const int rc = sqlite3_open(qv::path::fs_path_utf8(db).c_str(), &raw);
   db_ptr p(raw);
   if (rc != SQLITE_OK) return nullptr;
   return p;

@@ -5,7 +5,7 @@
 #include <functional>
 
 #include "store/sqlite_manager.h"
-#include "store/text.h"
+#include "qv/path.h"
 #include "store_fixture.h"
 
 using store::taocan_manager;
@@ -34,7 +34,7 @@ TEST(TaocanManagerTest, BundleLifeStepByStep) {
   store_test::scratch_dir dir;
   const auto file = dir / "Download.db";
   CSqliteManager db;
-  ASSERT_TRUE(db.open(store::from_fs_path(file)));
+  ASSERT_TRUE(db.open(qv::path::fs_path_utf16(file)));
   taocan_manager m(db);
   const std::string apps = "装机必备";
   const std::string evil = "a\"; drop table taocan_table; --";

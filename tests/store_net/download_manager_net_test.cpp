@@ -11,7 +11,7 @@
 #include "store/http_downloader.h"
 #include "store/lua_download_manager.h"
 #include "store/sqlite_manager.h"
-#include "store/text.h"
+#include "qv/path.h"
 
 using namespace http_test;
 using store::CLuaDownloadManager;
@@ -119,7 +119,7 @@ class DownloadManagerNet : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = scratch(::testing::UnitTest::GetInstance()->current_test_info()->name());
-    ASSERT_TRUE(db_.open(store::from_fs_path(dir_ / "Download.db")));
+    ASSERT_TRUE(db_.open(qv::path::fs_path_utf16(dir_ / "Download.db")));
     dm_ = std::make_unique<CLuaDownloadManager>(db_, poster_,
                                                 [this](store::file_download_events& queue) {
                                                   rec_.target = &queue;
@@ -131,7 +131,7 @@ class DownloadManagerNet : public ::testing::Test {
     lua_register(lua_.L, "finish", &lua_finish);
     lua_register(lua_.L, "db_row", &lua_db_row);
     ASSERT_EQ(lua_.run(kPrelude), "");
-    ASSERT_EQ(lua_.run("DB = [[" + store::fs_path_utf8(dir_ / "Download.db") + "]]"), "");
+    ASSERT_EQ(lua_.run("DB = [[" + qv::path::fs_path_utf8(dir_ / "Download.db") + "]]"), "");
   }
   void TearDown() override { poster_.target = nullptr; }
 
@@ -140,7 +140,7 @@ class DownloadManagerNet : public ::testing::Test {
     write_file(servers::get().www / name, content);
     return servers::get().nginx("/" + name);
   }
-  std::string target(const std::string& name) const { return store::fs_path_utf8(dir_ / name); }
+  std::string target(const std::string& name) const { return qv::path::fs_path_utf8(dir_ / name); }
   std::string lua_string(const std::string& s) const { return "[[" + s + "]]"; }
 
   fs::path dir_;

@@ -1,7 +1,7 @@
 #include "client_os.h"
 
 #include "android/command_line.h"
-#include "android/utf8.h"
+#include "qv/text.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -12,14 +12,14 @@ std::wstring own_arguments(int argc, char** argv) {
   std::wstring line;
   for (int i = 1; i < argc; ++i) {
     if (i > 1) line += L' ';
-    line += tiv::android::quote_argument(tiv::android::from_utf8(argv[i]));
+    line += tiv::android::quote_argument(qv::text::utf8_to_wide(argv[i]));
   }
   return line;
 }
 
 std::wstring environment_variable(const wchar_t* name) {
-  const char* v = std::getenv(tiv::android::to_utf8(name).c_str());
-  return v ? tiv::android::from_utf8(v) : std::wstring();
+  const char* v = std::getenv(qv::text::wide_to_utf8(name).c_str());
+  return v ? qv::text::utf8_to_wide(v) : std::wstring();
 }
 
 void hold_termination(bool hold) {

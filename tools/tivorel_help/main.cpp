@@ -15,7 +15,7 @@
 #include "android/android_connect_manager.h"
 #include "android/child_process.h"
 #include "android/command_line.h"
-#include "android/utf8.h"
+#include "qv/text.h"
 #include "qv/share_memory.h"
 
 #include <cstdio>
@@ -58,7 +58,7 @@ class output_block {
     auto* data = static_cast<char*>(block_.data());
     const std::size_t room = block_.size();
     if (data && room > 0) {
-      const std::size_t n = tiv::android::utf8_prefix_length(text.data(), text.size(), room - 1);
+      const std::size_t n = qv::text::utf8_prefix_length(text.data(), text.size(), room - 1);
       std::memcpy(data, text.data(), n);
       data[n] = '\0';
     }
@@ -82,7 +82,7 @@ void log_line(const std::string& text) {
 
 int main(int argc, char** argv) {
   std::wstring block_name = tivorel_help::os::environment_variable(L"TIVOREL_ADB_BLOCK");
-  output_block block(block_name.empty() ? kDefaultBlock : tiv::android::to_utf8(block_name));
+  output_block block(block_name.empty() ? kDefaultBlock : qv::text::wide_to_utf8(block_name));
   if (!block.is_open()) log_line("cannot open the output block; output is dropped");
 
   const std::wstring stock = find_stock_client();
@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
     // The UI reads this line to tell "no client" from "no device"; it starts with "error:" as
     // the stock client's own failures do, so result tests that look for errors see one.
     const std::string missing = "error: " + std::string(kNoStockClient) + " " +
-                                tiv::android::to_utf8(stock) + " (" + tiv::android::to_utf8(why) +
+                                qv::text::wide_to_utf8(stock) + " (" + qv::text::wide_to_utf8(why) +
                                 "); put it beside tivorel_help, set TIVOREL_ADB to its path, or "
                                 "install it in PATH\n";
     block.write(missing);

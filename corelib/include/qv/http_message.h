@@ -39,7 +39,8 @@ class http_header_list {
   // The value of the first pair with that name, or "".
   std::string find(const std::string& name) const;
   bool contains(const std::string& name) const;
-  // Appends when absent; replaces the first value when present; an empty value removes the pair.
+  // Appends when absent (an empty value too); replaces the first value when present, where an
+  // empty value removes that pair instead.
   void set(const std::string& name, const std::string& value);
   void append(pair p) { pairs_.push_back(std::move(p)); }
   // "name: value\r\n" per pair, then "\r\n".

@@ -2,6 +2,7 @@
 // them around; the OS layers turn them into what the system expects.
 #pragma once
 
+#include <filesystem>
 #include <string>
 
 namespace qv::path {
@@ -11,5 +12,14 @@ std::wstring to_native(const std::wstring& p);
 std::string to_native(const std::string& p);
 // The Windows text form of a system path: on POSIX every "/" becomes "\".
 std::wstring to_windows_text(const std::wstring& p);
+
+// Text <-> std::filesystem::path without the standard library's own code conversions (which
+// MinGW's runtime gets wrong for long paths): the native form is wide on Windows and UTF-8
+// elsewhere. The separators are left as they are.
+std::filesystem::path to_fs_path(const std::wstring& p);
+std::filesystem::path to_fs_path(const std::u16string& p);
+std::wstring from_fs_path(const std::filesystem::path& p);
+std::u16string fs_path_utf16(const std::filesystem::path& p);
+std::string fs_path_utf8(const std::filesystem::path& p);
 
 }  // namespace qv::path

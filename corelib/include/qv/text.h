@@ -17,6 +17,13 @@ std::wstring utf16_to_wide(const std::u16string& u);
 
 // UTF-8 <-> UTF-16 code units on every target.
 std::u16string utf8_to_utf16(const char* s, std::size_t n);
+inline std::u16string utf8_to_utf16(const std::string& s) {
+  return utf8_to_utf16(s.data(), s.size());
+}
 std::string utf16_to_utf8(const std::u16string& u);
+
+// The longest prefix of s no longer than max_bytes that does not end inside a multi-byte
+// sequence. Bytes that are not valid UTF-8 are treated as single units.
+std::size_t utf8_prefix_length(const char* s, std::size_t size, std::size_t max_bytes);
 
 }  // namespace qv::text

@@ -29,6 +29,42 @@ constexpr int kSocketErrorArgument = 6;
 // Second argument of the event listener when the event channel fails.
 constexpr int kEventChannelError = 2;
 
+// Reply codes of the command channel. What each request means belongs to the Lua user
+// interface; here a code is named by what its reply carries.
+namespace reply_code {
+// Batches of records (a status byte first; status 2 ends the reply).
+constexpr std::uint16_t kMusicList = 4;          // ID, Zhuanji, Singer, Path, Timer, Size, IsRing
+constexpr std::uint16_t kTimedFileList = 5;      // ID, FilePath, Timer, Size
+constexpr std::uint16_t kNumberedFileList = 6;   // ID, FilePath, Size
+constexpr std::uint16_t kLocatedFileList = 7;    // FilePath, Size, Location
+constexpr std::uint16_t kAppList = 13;           // installed apps, each with a trailing time
+constexpr std::uint16_t kContactList = 14;       // ID, Name, Number
+constexpr std::uint16_t kTypedFileList = 16;     // FilePath, Type (u16), Size
+constexpr std::uint16_t kMessageList = 47;       // text messages
+constexpr std::uint16_t kSendResultList = 50;    // Number (and the message), each with Success
+constexpr std::uint16_t kPathLists[] = {99, 108, 109, 110, 113};  // FilePath, Type (u8)
+constexpr std::uint16_t kFolderFileList = 111;   // Type, FileDir, FilePath; the end has a total
+// Single frames.
+constexpr std::uint16_t kDeviceNumber = 38;      // one u32, given with the device id
+constexpr std::uint16_t kDeviceInfo = 40;        // counts, sizes and two strings
+constexpr std::uint16_t kResults[] = {69, 71, 73, 76, 78};  // one u8 result
+constexpr std::uint16_t kDecimalText = 114;      // a string holding a decimal number
+// Progress (status 0 or 1 per item, 2 at the end).
+constexpr std::uint16_t kThreeStringProgress = 53;
+constexpr std::uint16_t kStringProgress[] = {54, 57};
+constexpr std::uint16_t kStringNumberProgress[] = {80, 82, 84};
+}  // namespace reply_code
+
+// Notification codes of the event channel, named by what they carry.
+namespace notification_code {
+constexpr std::uint16_t kNumbersAndFourStrings = 18;  // N1, N2, S1..S4
+constexpr std::uint16_t kText = 19;                   // S
+constexpr std::uint16_t kMessages[] = {48, 50};       // flag, S1..S3, N1..N4
+constexpr std::uint16_t kFlaggedEntry = 105;          // flag, N1, N2, S, N3, N4
+constexpr std::uint16_t kFlaggedShortEntry = 106;     // flag, N1, S, N2, N3
+constexpr std::uint16_t kFlaggedFullEntry = 107;      // flag, N1, N2, S1..S3, N3, N4, N5
+}  // namespace notification_code
+
 // A declared body longer than this ends the connection as an error instead of being buffered.
 constexpr std::uint32_t kMaxFrameBody = 64u * 1024u * 1024u;
 

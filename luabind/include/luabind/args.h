@@ -93,7 +93,8 @@ void set_field(lua_State* L, const char* key, const std::string& value);
 void set_field(lua_State* L, const char* key, const std::wstring& value);
 void set_field(lua_State* L, const char* key, const char* value);
 // Integers go in as Lua numbers, so 64-bit values stay whole where lua_Integer has 32 bits.
-template <typename Int, typename = std::enable_if_t<std::is_integral<Int>::value>>
+template <typename Int, typename = std::enable_if_t<std::is_integral<Int>::value &&
+                                                    !std::is_same<Int, bool>::value>>
 void set_field(lua_State* L, const char* key, Int value) {
   lua_pushnumber(L, static_cast<lua_Number>(value));
   lua_setfield(L, -2, key);

@@ -169,7 +169,7 @@ using CLuaMultiEventContainerBase = CMultiEventContainer<CLuaEvent>;
 // The function at func_index joins the container; pushes the cookie and returns 1, or returns 0
 // (nothing attached) when that value is not a function.
 int AttachLuaListener(lua_State* L, int func_index, CLuaEventContainer& container);
-// Reads the cookie at cookie_index (luaL_checknumber, truncated to 32 bits) and releases that
+// Reads the cookie at cookie_index (check_int: raises unless a number) and releases that
 // listener if the container has it. Returns 0 (no results).
 int DetachLuaListener(lua_State* L, int cookie_index, CLuaEventContainer& container);
 
@@ -187,14 +187,6 @@ void FireLuaEvent(CLuaEventContainer& container, PushArgs push_args) {
   container.Clone(&e);
   CLuaEvent* listener = nullptr;
   while (e->Next(&listener) == 0) listener->Fire(push_args);
-}
-
-// The object of class `class_name` at index 1, or null. Anything else raises Lua's usual
-// argument error.
-template <typename T>
-T* CheckObject(lua_State* L, const char* class_name) {
-  auto** block = static_cast<T**>(luaL_checkudata(L, 1, class_name));
-  return block ? *block : nullptr;
 }
 
 }  // namespace luabind

@@ -55,6 +55,7 @@ class CLuaDownloadManager {
 
   CSqliteManager& db_;
   work_poster& poster_;
+  bool init_called_ = false;
   std::unique_ptr<luabind::CLuaEvent> init_callback_;
   download_queue queue_;
 };

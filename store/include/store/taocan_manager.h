@@ -1,5 +1,6 @@
 // App bundles as the user interface sees them: UTF-8 names and paths, items with a boolean
 // selection. Every call is one store operation; nothing is kept between calls.
+// "Taocan" (套餐) is the stored name of an app bundle; it stays: the database and Lua names fix it.
 #pragma once
 
 #include <cstdint>

@@ -1,12 +1,12 @@
 // "qv.win32.net.asyn_http" and "qv.win32.net.asyn_http_file" for Lua, and their factories.
 #include "store/netfs/lua_net_fs.h"
 
-#include "lua_net_support.h"
+#include "luabind/args.h"
 #include "luabind/lua_event.h"
 #include "luabind/registration.h"
 #include "qv/asyn_http_file.h"
-#include "qv/text.h"
 
+#include <cmath>
 #include <cstdio>
 #include <memory>
 
@@ -14,9 +14,7 @@ namespace store {
 namespace {
 
 using namespace qv::win32::net;
-using lua_net::int32_arg;
-using lua_net::listener_slot;
-using lua_net::string_arg;
+using luabind::CLuaEvent;
 
 constexpr const char* kHttpClass = "qv.win32.net.asyn_http";
 constexpr const char* kHttpFactory = "qv.win32.net.asyn_http.factory";
@@ -48,7 +46,7 @@ std::string bytes_at(lua_State* L, int index) {
 }
 
 // {name = value}: names are strings, values strings or numbers; each pair goes through the
-// header list's set rule (an empty value removes the header).
+// header list's set rule (an empty value removes a header already there).
 bool read_headers(lua_State* L, int index, http_header_list& out) {
   if (lua_type(L, index) != LUA_TTABLE) return false;
   if (index < 0) index = lua_gettop(L) + index + 1;
@@ -117,27 +115,21 @@ bool read_request(lua_State* L, int index, http_request& out) {
 
 // ---- tables to Lua ----
 
-void set_string(lua_State* L, const char* key, const std::string& value) {
-  lua_pushstring(L, key);
-  lua_pushlstring(L, value.data(), value.size());
-  lua_settable(L, -3);
-}
-
 void push_response(lua_State* L, const http_response& r) {
   lua_createtable(L, 0, 0);
   lua_pushstring(L, "Status-Line");
   lua_createtable(L, 0, 0);
-  set_string(L, "HTTP-Version", r.http_version);
+  luabind::set_field(L, "HTTP-Version", r.http_version);
   lua_pushstring(L, "Status-Code");
   lua_pushinteger(L, r.status_code);
   lua_settable(L, -3);
-  set_string(L, "Reason-Phrase", r.reason_phrase);
+  luabind::set_field(L, "Reason-Phrase", r.reason_phrase);
   lua_settable(L, -3);
   lua_pushstring(L, "Headers");
   lua_createtable(L, 0, 0);
-  for (const auto& p : r.headers) set_string(L, p.first.c_str(), p.second);  // the last one wins
+  for (const auto& p : r.headers) luabind::set_field(L, p.first.c_str(), p.second);  // the last one wins
   lua_settable(L, -3);
-  set_string(L, "Body", r.body);
+  luabind::set_field(L, "Body", r.body);
 }
 
 // ---- the objects ----
@@ -147,7 +139,7 @@ class lua_asyn_http : public asyn_http_event {
   lua_asyn_http() : http(this) {}
   ~lua_asyn_http() override { http.close(); }
 
-  listener_slot* slot(const std::string& name) {
+  CLuaEvent* slot(const std::string& name) {
     if (name == kOnResponse) return &on_response_;
     if (name == kOnError) return &on_error_;
     return nullptr;
@@ -157,22 +149,22 @@ class lua_asyn_http : public asyn_http_event {
 
  private:
   void on_response(std::int32_t id, const http_response& r) override {
-    on_response_.fire([&](lua_State* L) {
+    on_response_.Fire([&](lua_State* L) {
       lua_pushinteger(L, id);
       push_response(L, r);
       return 2;
     });
   }
   void on_error(std::int32_t id, std::int32_t code) override {
-    on_error_.fire([&](lua_State* L) {
+    on_error_.Fire([&](lua_State* L) {
       lua_pushinteger(L, id);
       lua_pushinteger(L, code);
       return 2;
     });
   }
 
-  listener_slot on_response_;
-  listener_slot on_error_;
+  CLuaEvent on_response_;
+  CLuaEvent on_error_;
 };
 
 class lua_asyn_http_file : public asyn_http_file_event {
@@ -180,7 +172,7 @@ class lua_asyn_http_file : public asyn_http_file_event {
   lua_asyn_http_file() : file(this) {}
   ~lua_asyn_http_file() override { file.close(); }
 
-  listener_slot* slot(const std::string& name) {
+  CLuaEvent* slot(const std::string& name) {
     if (name == kOnFileReady) return &on_ready_;
     if (name == kOnFileError) return &on_error_;
     return nullptr;
@@ -191,17 +183,16 @@ class lua_asyn_http_file : public asyn_http_file_event {
  private:
   void on_file_ready(std::int32_t id, const std::string& url, std::uint64_t,
                      const std::wstring& path, std::int32_t code) override {
-    const std::string path_text = qv::text::wide_to_utf8(path);
-    on_ready_.fire([&](lua_State* L) {
+    on_ready_.Fire([&](lua_State* L) {
       lua_pushinteger(L, id);
-      lua_pushlstring(L, url.data(), url.size());
-      lua_pushlstring(L, path_text.data(), path_text.size());
+      luabind::push_string(L, url);
+      luabind::push_wstring(L, path);
       lua_pushinteger(L, code);
       return 4;
     });
   }
   void on_file_error(std::int32_t id, const std::string& url, std::int32_t code) override {
-    on_error_.fire([&](lua_State* L) {
+    on_error_.Fire([&](lua_State* L) {
       lua_pushinteger(L, id);
       lua_pushlstring(L, url.data(), url.size());
       lua_pushinteger(L, code);
@@ -210,32 +201,35 @@ class lua_asyn_http_file : public asyn_http_file_event {
   }
   void on_file_progress(std::int32_t, std::uint64_t, std::uint64_t, std::uint64_t) override {}
 
-  listener_slot on_ready_;
-  listener_slot on_error_;
+  CLuaEvent on_ready_;
+  CLuaEvent on_error_;
 };
 
 // ---- methods shared by both classes ----
 
 template <typename T>
 int attach_event(lua_State* L, const char* class_name) {
-  T* self = luabind::CheckObject<T>(L, class_name);
+  T* self = luabind::check_object<T>(L, class_name);
   if (!self) return 0;
-  listener_slot* slot = lua_type(L, 2) == LUA_TSTRING ? self->slot(string_arg(L, 2)) : nullptr;
+  // Only a string names an event (a number is not converted).
+  CLuaEvent* slot =
+      lua_type(L, 2) == LUA_TSTRING ? self->slot(luabind::opt_string(L, 2)) : nullptr;
   if (!slot || lua_type(L, 3) != LUA_TFUNCTION) {
     lua_pushboolean(L, 0);
     return 1;
   }
-  slot->hold(L, 3);
+  slot->Hold(L, 3);
   lua_pushboolean(L, 1);
   return 1;
 }
 
 template <typename T>
 int detach_event(lua_State* L, const char* class_name) {
-  T* self = luabind::CheckObject<T>(L, class_name);
+  T* self = luabind::check_object<T>(L, class_name);
   if (!self) return 0;
-  listener_slot* slot = lua_type(L, 2) == LUA_TSTRING ? self->slot(string_arg(L, 2)) : nullptr;
-  lua_pushboolean(L, slot != nullptr && slot->release());
+  CLuaEvent* slot =
+      lua_type(L, 2) == LUA_TSTRING ? self->slot(luabind::opt_string(L, 2)) : nullptr;
+  lua_pushboolean(L, slot != nullptr && slot->Release());
   return 1;
 }
 
@@ -255,12 +249,12 @@ int collect(lua_State* L, const char* class_name) {
 // ---- "qv.win32.net.asyn_http" ----
 
 int http_request_method(lua_State* L) {
-  auto* self = luabind::CheckObject<lua_asyn_http>(L, kHttpClass);
+  auto* self = luabind::check_object<lua_asyn_http>(L, kHttpClass);
   if (!self) return 0;
   const int n = lua_gettop(L);
-  const std::int32_t id = int32_arg(L, 2);
+  const auto id = luabind::opt_int<std::int32_t>(L, 2, 0);
   if (n == 3 && lua_type(L, 3) == LUA_TSTRING) {
-    lua_pushboolean(L, self->http.request(id, string_arg(L, 3)));
+    lua_pushboolean(L, self->http.request(id, luabind::opt_string(L, 3)));
     return 1;
   }
   if (n == 3 && lua_type(L, 3) == LUA_TTABLE) {
@@ -278,7 +272,7 @@ int http_request_method(lua_State* L) {
       lua_pushnil(L);
       return 1;
     }
-    lua_pushboolean(L, self->http.request(id, string_arg(L, 3), headers));
+    lua_pushboolean(L, self->http.request(id, luabind::opt_string(L, 3), headers));
     return 1;
   }
   lua_pushnil(L);
@@ -286,14 +280,14 @@ int http_request_method(lua_State* L) {
 }
 
 int http_is_requesting(lua_State* L) {
-  auto* self = luabind::CheckObject<lua_asyn_http>(L, kHttpClass);
+  auto* self = luabind::check_object<lua_asyn_http>(L, kHttpClass);
   if (!self) return 0;
   lua_pushboolean(L, self->http.is_requesting());
   return 1;
 }
 
 int http_close(lua_State* L) {
-  auto* self = luabind::CheckObject<lua_asyn_http>(L, kHttpClass);
+  auto* self = luabind::check_object<lua_asyn_http>(L, kHttpClass);
   if (self) self->http.close();
   return 0;
 }
@@ -312,7 +306,7 @@ const QVLRT_METHOD kHttpMethods[] = {
 // ---- "qv.win32.net.asyn_http_file" ----
 
 int file_request(lua_State* L) {
-  auto* self = luabind::CheckObject<lua_asyn_http_file>(L, kFileClass);
+  auto* self = luabind::check_object<lua_asyn_http_file>(L, kFileClass);
   if (!self) return 0;
   http_header_list headers;
   // No headers at all is an empty list; anything else must be a well-formed table.
@@ -320,20 +314,21 @@ int file_request(lua_State* L) {
     lua_pushnil(L);
     return 1;
   }
-  const std::wstring path = qv::text::utf8_to_wide(string_arg(L, 5));
-  lua_pushboolean(L, self->file.request_file(int32_arg(L, 2), string_arg(L, 3), headers, path));
+  const std::wstring path = luabind::opt_wstring(L, 5);
+  lua_pushboolean(L, self->file.request_file(luabind::opt_int<std::int32_t>(L, 2, 0),
+                                             luabind::opt_string(L, 3), headers, path));
   return 1;
 }
 
 int file_is_requesting(lua_State* L) {
-  auto* self = luabind::CheckObject<lua_asyn_http_file>(L, kFileClass);
+  auto* self = luabind::check_object<lua_asyn_http_file>(L, kFileClass);
   if (!self) return 0;
   lua_pushboolean(L, self->file.is_requesting());
   return 1;
 }
 
 int file_close(lua_State* L) {
-  auto* self = luabind::CheckObject<lua_asyn_http_file>(L, kFileClass);
+  auto* self = luabind::check_object<lua_asyn_http_file>(L, kFileClass);
   if (self) self->file.close();
   return 0;
 }
@@ -359,13 +354,13 @@ void* http_factory(std::uintptr_t) { return &g_http_factory; }
 void* file_factory(std::uintptr_t) { return &g_file_factory; }
 
 int http_create_instance(lua_State* L) {
-  if (!luabind::CheckObject<factory_object>(L, kHttpFactoryClass)) return 0;
+  if (!luabind::check_object<factory_object>(L, kHttpFactoryClass)) return 0;
   QVLRT_PushQVObject(L, kHttpClass, new lua_asyn_http);  // Lua owns it; __gc deletes it
   return 1;
 }
 
 int file_create_instance(lua_State* L) {
-  if (!luabind::CheckObject<factory_object>(L, kFileFactoryClass)) return 0;
+  if (!luabind::check_object<factory_object>(L, kFileFactoryClass)) return 0;
   QVLRT_PushQVObject(L, kFileClass, new lua_asyn_http_file);  // Lua owns it; __gc deletes it
   return 1;
 }

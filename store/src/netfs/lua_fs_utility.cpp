@@ -4,9 +4,8 @@
 
 #include "fs_utility_os.h"
 #include "hostbase/dir_tree.h"
-#include "lua_net_support.h"
+#include "luabind/args.h"
 #include "luabind/registration.h"
-#include "qv/text.h"
 
 namespace store {
 namespace {
@@ -71,13 +70,11 @@ bool delete_dir_tree(const std::wstring& p) { return hostbase::DeleteDirTree(p);
 
 // ---- Lua plumbing ----
 
-std::wstring path_arg(lua_State* L, int index = 2) {
-  return qv::text::utf8_to_wide(lua_net::string_arg(L, index));
-}
+// A missing or non-string path reads as empty, which the methods answer as a bad path.
+std::wstring path_arg(lua_State* L, int index = 2) { return luabind::opt_wstring(L, index); }
 
 int push(lua_State* L, const std::wstring& s) {
-  const std::string u = qv::text::wide_to_utf8(s);
-  lua_pushlstring(L, u.data(), u.size());
+  luabind::push_wstring(L, s);
   return 1;
 }
 
@@ -269,8 +266,11 @@ void RegisterFileUtility(QVLRT_ENV env) {
 void RegisterPathUtility(QVLRT_ENV env) {
   luabind::RegisterGlobal(env, "qv.filesystem.path_utility", "qv.filesystem.path_utility.class",
                           kPathMethods, path_factory);
-  luabind::RegisterGlobal(env, "qv.pathsystem.path_utility", "qv.pathsystem.path_utility.class",
+  // The second name is the same object with the same class, so both names give one userdata;
+  // the class under the second name is registered as well, with the same methods.
+  luabind::RegisterGlobal(env, "qv.pathsystem.path_utility", "qv.filesystem.path_utility.class",
                           kPathMethods, path_factory);
+  luabind::RegisterClass(env, "qv.pathsystem.path_utility.class", kPathMethods);
 }
 
 }  // namespace store

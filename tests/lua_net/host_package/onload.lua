@@ -7,6 +7,11 @@ local files = _G["qv.filesystem.file_utility"]
 local file_factory = _G["qv.win32.net.asyn_http_file.factory"]
 local http_factory = _G["qv.win32.net.asyn_http.factory"]
 
+T.run("one object under both names", function()
+  T.check(type(path) == "userdata", "qv.filesystem.path_utility is there")
+  T.check(rawequal(path, path2), "qv.pathsystem.path_utility is the same userdata")
+end)
+
 T.run("path examples", function()
   for _, p in ipairs({path, path2}) do
     T.equal(p:get_file_main_name([[C:\a\b.tar.gz]]), "b.tar", "main name")

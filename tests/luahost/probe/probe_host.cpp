@@ -3,6 +3,7 @@
 // a check that shutdown released the process-wide objects in the reverse order of creation.
 #include "hostbase/path_manager.h"
 #include "app/startup.h"
+#include "luabind/args.h"
 #include "luabind/lua_event.h"
 #include "luabind/registration.h"
 
@@ -35,18 +36,18 @@ struct item {
 };
 
 int attach(lua_State* L) {
-  probe* p = luabind::CheckObject<probe>(L, kProbeClass);
+  probe* p = luabind::check_object<probe>(L, kProbeClass);
   return p ? luabind::AttachLuaListener(L, 2, p->listeners) : 0;
 }
 
 int detach(lua_State* L) {
-  probe* p = luabind::CheckObject<probe>(L, kProbeClass);
+  probe* p = luabind::check_object<probe>(L, kProbeClass);
   return p ? luabind::DetachLuaListener(L, 2, p->listeners) : 0;
 }
 
 // Fires the listeners with the number and a table {value = number}.
 int fire(lua_State* L) {
-  probe* p = luabind::CheckObject<probe>(L, kProbeClass);
+  probe* p = luabind::check_object<probe>(L, kProbeClass);
   if (!p) return 0;
   const lua_Integer n = luaL_optinteger(L, 2, 0);
   luabind::FireLuaEvent(p->listeners, [n](lua_State* LL) {
@@ -61,14 +62,14 @@ int fire(lua_State* L) {
 }
 
 int count(lua_State* L) {
-  probe* p = luabind::CheckObject<probe>(L, kProbeClass);
+  probe* p = luabind::check_object<probe>(L, kProbeClass);
   if (!p) return 0;
   lua_pushinteger(L, static_cast<lua_Integer>(p->listeners.Count()));
   return 1;
 }
 
 int make_item(lua_State* L) {
-  probe* p = luabind::CheckObject<probe>(L, kProbeClass);
+  probe* p = luabind::check_object<probe>(L, kProbeClass);
   if (!p) return 0;
   QVLRT_PushQVObject(L, kItemClass, new item{static_cast<int>(luaL_optinteger(L, 2, 0))});
   ++g_items_made;
@@ -77,7 +78,7 @@ int make_item(lua_State* L) {
 
 // factory calls of "Probe.Object", of "Probe.Lazy", items made, items freed
 int stats(lua_State* L) {
-  if (!luabind::CheckObject<probe>(L, kProbeClass)) return 0;
+  if (!luabind::check_object<probe>(L, kProbeClass)) return 0;
   lua_pushinteger(L, g_probe_factory_calls);
   lua_pushinteger(L, g_lazy_factory_calls);
   lua_pushinteger(L, g_items_made);
@@ -86,7 +87,7 @@ int stats(lua_State* L) {
 }
 
 int item_value(lua_State* L) {
-  item* it = luabind::CheckObject<item>(L, kItemClass);
+  item* it = luabind::check_object<item>(L, kItemClass);
   if (!it) return 0;
   lua_pushinteger(L, it->value);
   return 1;
@@ -103,7 +104,7 @@ int item_gc(lua_State* L) {
 }
 
 int lazy_ping(lua_State* L) {
-  if (!luabind::CheckObject<int>(L, kLazyClass)) return 0;
+  if (!luabind::check_object<int>(L, kLazyClass)) return 0;
   lua_pushstring(L, "pong");
   return 1;
 }
