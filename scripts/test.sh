@@ -16,6 +16,9 @@ if [ "$need_windows" = 1 ]; then scripts/deps.sh all; else scripts/deps.sh linux
 
 export CCACHE_DIR=${CCACHE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/tivorel/ccache}
 export CCACHE_MAXSIZE=${CCACHE_MAXSIZE:-5G}
+# Paths relative to the checkout and no working directory in the hash: another clone of the
+# tree (a CI run) reuses what an earlier build compiled.
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root} CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
 jobs=$(nproc)
 
 # Wine runs 32-bit Windows programs only where the kernel runs 32-bit x86 code; some machines

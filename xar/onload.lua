@@ -33,8 +33,7 @@ local function join(dir, name)
 end
 
 -- Names the program on the ADB server's port when the server cannot start.
-local port_owner = dofile(native((debug.getinfo(1, "S").source:match("^@(.*[\\/])") or "")
-  .. "luacode/AdbPortOwner.lua"))
+local port_owner = require("luacode.AdbPortOwner")
 
 local log_file
 do
@@ -178,7 +177,7 @@ local function tour_device(serial, done)
               [2001] = "not a valid package", [2002] = "needs a newer Android",
               [2003] = "package file not found", [2004] = "storage unavailable"})[result] or "?"
             say_f("  install result: %d (%s)", result, meaning)
-            FileTour.run{serial = serial, say = say, native = native, tmpdir = paths:get_tmpdata_dir(), done = done}
+            FileTour.run{serial = serial, say = say, tmpdir = paths:get_tmpdata_dir(), done = done}
           end)
           return
         end
@@ -297,8 +296,7 @@ end)
 
 -- Recognised USB devices, as they come and go.
 add_step(function()
-  local dir = debug.getinfo(1, "S").source:match("^@(.*[\\/])") or ""
-  dofile(native(dir .. "luacode/UsbTour.lua")).start(say, adb, next_step)
+  require("luacode.UsbTour").start(say, adb, next_step)
 end)
 
 add_step(function()

@@ -3,7 +3,7 @@
 -- the step with a line saying so instead of holding the tour.
 --
 --   local FileTour = require("luacode.FileTour")
---   FileTour.run{serial = s, say = say_f_like, native = native, tmpdir = dir, done = function() end}
+--   FileTour.run{serial = s, say = say_f_like, tmpdir = dir, done = function() end}
 local M = {}
 
 -- The agent's file services on the PC and on the device: receiving files, serving them.
@@ -51,11 +51,14 @@ local function write(path, text)
 end
 
 local function make_folder(o)
-  -- Windows form for the host's objects; Lua's own io gets the system's form.
+  -- Windows form everywhere: the host's objects and Lua's own io take it; only the shell's
+  -- mkdir needs the system's form.
   local dir = o.tmpdir .. "tour\\Push Folder"
-  os.execute((package.config:sub(1, 1) == "/" and 'mkdir -p "' or 'mkdir "') .. o.native(dir .. "\\Notes") .. '"')
-  local ok = write(o.native(dir .. "\\ReadMe.txt"), "Tivorel sends whole folders to the phone.\n")
-    and write(o.native(dir .. "\\Notes\\List.TXT"), string.rep("one line of the tour's notes\n", 2000))
+  local posix = package.config:sub(1, 1) == "/"
+  local notes = dir .. "\\Notes"
+  os.execute(posix and ('mkdir -p "' .. notes:gsub("\\", "/") .. '"') or ('mkdir "' .. notes .. '"'))
+  local ok = write(dir .. "\\ReadMe.txt", "Tivorel sends whole folders to the phone.\n")
+    and write(dir .. "\\Notes\\List.TXT", string.rep("one line of the tour's notes\n", 2000))
   return ok and dir or nil
 end
 

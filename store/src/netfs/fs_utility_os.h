@@ -48,7 +48,3 @@ void set_last_error(std::uint32_t code);
 std::wstring to_path_text(const std::wstring& native);
 
 }  // namespace store::os
-
-namespace store {
-namespace fs_os = os;  // the name the filesystem objects still use
-}

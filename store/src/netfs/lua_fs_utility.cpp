@@ -36,7 +36,7 @@ std::wstring file_ext(const std::wstring& p) {
 std::wstring path_root(const std::wstring& p) {
   const std::size_t s = p.find_first_of(L"\\/");
   if (s == std::wstring::npos) {
-    fs_os::set_last_error(kInvalidArgument);
+    os::set_last_error(kInvalidArgument);
     return {};
   }
   return p.substr(0, s + 1);
@@ -45,7 +45,7 @@ std::wstring path_root(const std::wstring& p) {
 std::wstring path_dir(const std::wstring& p) {
   const std::size_t s = last_sep(p);
   if (s == std::wstring::npos) {
-    fs_os::set_last_error(kInvalidArgument);
+    os::set_last_error(kInvalidArgument);
     return {};
   }
   return p.substr(0, s + 1);
@@ -57,12 +57,12 @@ std::wstring upper_dir(std::wstring p) {
 }
 
 bool make_dir_tree(const std::wstring& p) {
-  if (fs_os::is_dir(p)) return true;
-  if (fs_os::make_dir(p)) return true;
+  if (os::is_dir(p)) return true;
+  if (os::make_dir(p)) return true;
   const std::wstring parent = upper_dir(p);
   // The parent is strictly shorter, so this ends.
   if (parent.empty() || parent.size() >= p.size() || !make_dir_tree(parent)) return false;
-  return fs_os::make_dir(p) || fs_os::is_dir(p);
+  return os::make_dir(p) || os::is_dir(p);
 }
 
 // The one folder-tree deletion of the host: links are not followed, "Thumbs.db" is kept as is.
@@ -91,18 +91,18 @@ int push_number(lua_State* L, double n) {
 // A required path: empty sets the last error.
 bool require_path(const std::wstring& p) {
   if (!p.empty()) return true;
-  fs_os::set_last_error(kInvalidArgument);
+  os::set_last_error(kInvalidArgument);
   return false;
 }
 
 std::wstring dir_of(const std::wstring& file) {
-  return file.empty() ? std::wstring() : path_dir(fs_os::to_path_text(file));
+  return file.empty() ? std::wstring() : path_dir(os::to_path_text(file));
 }
 
 // base + "\" + name + "\", created when missing; empty when base is unknown or it cannot be made.
 std::wstring own_folder(const std::wstring& base, const wchar_t* name) {
   if (base.empty()) return {};
-  const std::wstring dir = fs_os::to_path_text(base) + L"\\" + name + L"\\";
+  const std::wstring dir = os::to_path_text(base) + L"\\" + name + L"\\";
   return make_dir_tree(dir) ? dir : std::wstring();
 }
 
@@ -113,17 +113,17 @@ int get_file_ext(lua_State* L) { return push(L, file_ext(path_arg(L))); }
 int get_path_root(lua_State* L) { return push(L, path_root(path_arg(L))); }
 int get_path_dir(lua_State* L) { return push(L, path_dir(path_arg(L))); }
 int get_upper_dir(lua_State* L) { return push(L, upper_dir(path_arg(L))); }
-int get_current_exe_path(lua_State* L) { return push(L, fs_os::to_path_text(fs_os::exe_path())); }
-int get_current_exe_dir(lua_State* L) { return push(L, dir_of(fs_os::exe_path())); }
+int get_current_exe_path(lua_State* L) { return push(L, os::to_path_text(os::exe_path())); }
+int get_current_exe_dir(lua_State* L) { return push(L, dir_of(os::exe_path())); }
 int get_current_module_path(lua_State* L) {
-  return push(L, fs_os::to_path_text(fs_os::module_path()));
+  return push(L, os::to_path_text(os::module_path()));
 }
-int get_current_module_dir(lua_State* L) { return push(L, dir_of(fs_os::module_path())); }
+int get_current_module_dir(lua_State* L) { return push(L, dir_of(os::module_path())); }
 int get_common_appdata_dir(lua_State* L) {
-  return push(L, own_folder(fs_os::common_appdata_dir(), L"Qorvan"));
+  return push(L, own_folder(os::common_appdata_dir(), L"Qorvan"));
 }
-int get_appdata_dir(lua_State* L) { return push(L, own_folder(fs_os::appdata_dir(), L"Tivorel")); }
-int get_tmpdata_dir(lua_State* L) { return push(L, own_folder(fs_os::temp_dir(), L"Tivorel")); }
+int get_appdata_dir(lua_State* L) { return push(L, own_folder(os::appdata_dir(), L"Tivorel")); }
+int get_tmpdata_dir(lua_State* L) { return push(L, own_folder(os::temp_dir(), L"Tivorel")); }
 
 const QVLRT_METHOD kPathMethods[] = {
     {"get_file_name", get_file_name, 0},
@@ -145,31 +145,31 @@ const QVLRT_METHOD kPathMethods[] = {
 // dir utility
 int is_dir(lua_State* L) {
   const std::wstring p = path_arg(L);
-  return push(L, require_path(p) && fs_os::is_dir(p));
+  return push(L, require_path(p) && os::is_dir(p));
 }
 int is_empty_directory(lua_State* L) {
   const std::wstring p = path_arg(L);
-  std::vector<fs_os::entry> entries;
-  if (!require_path(p) || !fs_os::is_dir(p) || !fs_os::list_dir(p, entries)) return push(L, false);
+  std::vector<os::entry> entries;
+  if (!require_path(p) || !os::is_dir(p) || !os::list_dir(p, entries)) return push(L, false);
   for (const auto& e : entries)
     if (e.name.empty() || e.name[0] != L'.') return push(L, false);
   return push(L, true);
 }
 int get_current_working_directory(lua_State* L) {
-  return push(L, fs_os::to_path_text(fs_os::current_dir()));
+  return push(L, os::to_path_text(os::current_dir()));
 }
 int set_current_working_directory(lua_State* L) {
   const std::wstring p = path_arg(L);
-  return push(L, require_path(p) && fs_os::set_current_dir(p));
+  return push(L, require_path(p) && os::set_current_dir(p));
 }
 int delete_dir(lua_State* L) {
   const std::wstring p = path_arg(L);
-  return push(L, require_path(p) && fs_os::remove_dir(p));
+  return push(L, require_path(p) && os::remove_dir(p));
 }
 int delete_dir_tree_m(lua_State* L) { return push(L, delete_dir_tree(path_arg(L))); }
 int make_dir(lua_State* L) {
   const std::wstring p = path_arg(L);
-  return push(L, require_path(p) && fs_os::make_dir(p));
+  return push(L, require_path(p) && os::make_dir(p));
 }
 int make_dir_tree_m(lua_State* L) {
   const std::wstring p = path_arg(L);
@@ -191,12 +191,12 @@ const QVLRT_METHOD kDirMethods[] = {
 // file utility
 int is_file(lua_State* L) {
   const std::wstring p = path_arg(L);
-  return push(L, require_path(p) && fs_os::exists(p) && !fs_os::is_dir(p));
+  return push(L, require_path(p) && os::exists(p) && !os::is_dir(p));
 }
 int get_filesize(lua_State* L) {
   const std::wstring p = path_arg(L);
   // Sizes of 2^31 bytes and more do not fit Lua's 32-bit integers: a Lua number holds them.
-  return push_number(L, static_cast<double>(require_path(p) ? fs_os::file_size(p) : -1));
+  return push_number(L, static_cast<double>(require_path(p) ? os::file_size(p) : -1));
 }
 
 const QVLRT_METHOD kFileMethods[] = {
@@ -209,7 +209,7 @@ const QVLRT_METHOD kFileMethods[] = {
 // disk utility: the partition that holds the path (a path without any separator has none)
 bool space_of(lua_State* L, std::uint64_t& total, std::uint64_t& available) {
   const std::wstring p = path_arg(L);
-  return require_path(p) && !path_root(p).empty() && fs_os::partition_space(p, total, available);
+  return require_path(p) && !path_root(p).empty() && os::partition_space(p, total, available);
 }
 int get_partition_capacity(lua_State* L) {
   std::uint64_t total = 0, available = 0;
@@ -226,7 +226,7 @@ int get_partition_utilization_ratio(lua_State* L) {
 }
 int get_disk_format(lua_State* L) {
   const std::wstring p = path_arg(L);
-  return push(L, require_path(p) && !path_root(p).empty() ? fs_os::partition_format(p)
+  return push(L, require_path(p) && !path_root(p).empty() ? os::partition_format(p)
                                                           : std::wstring());
 }
 

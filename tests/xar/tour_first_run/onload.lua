@@ -54,7 +54,9 @@ _G["Win32Shell.Object"] = {
     T.finish()
   end,
 }
-local ok, err = pcall(dofile, T.dir .. ".." .. package.config:sub(1, 1) .. "onload.lua")
+-- The tour and its modules (luacode/) lie in the program folder, one level up.
+package.path = T.dir .. "../?.lua;" .. package.path
+local ok, err = pcall(dofile, T.dir .. "../onload.lua")
 if not ok then
   io.stdout = real_stdout
   _G["Win32Shell.Object"] = real_shell
