@@ -6,13 +6,6 @@
 namespace desktop {
 namespace {
 
-int hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 std::string to_cp936(const std::string& utf8) {
   return qv::codepage::utf16_to_cp936(qv::text::utf8_to_utf16(utf8.data(), utf8.size()));
 }
@@ -31,20 +24,7 @@ constexpr Boundary kFirstLevel[] = {
 
 }  // namespace
 
-std::string URLDecode(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() && hex_digit(text[i + 1]) >= 0 &&
-        hex_digit(text[i + 2]) >= 0) {
-      out.push_back(static_cast<char>(hex_digit(text[i + 1]) * 16 + hex_digit(text[i + 2])));
-      i += 2;
-      continue;
-    }
-    out.push_back(text[i]);
-  }
-  return out;
-}
+std::string URLDecode(const std::string& text) { return qv::text::percent_decode(text); }
 
 std::size_t Cp936ByteCount(const std::string& utf8) { return to_cp936(utf8).size(); }
 

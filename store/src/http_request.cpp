@@ -13,13 +13,6 @@
 namespace store {
 namespace {
 
-int hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 const Json::Value* member(const Json::Value& object, const char* key) {
   if (!object.isObject()) return nullptr;
   return object.find(key, key + std::strlen(key));
@@ -138,22 +131,7 @@ std::string valid_endpoint(std::string e) {
 
 }  // namespace
 
-std::string PercentDecode(const std::string& body) {
-  std::string out;
-  out.reserve(body.size());
-  for (std::size_t i = 0; i < body.size(); ++i) {
-    if (body[i] == '%' && i + 2 < body.size()) {
-      const int hi = hex_digit(body[i + 1]), lo = hex_digit(body[i + 2]);
-      if (hi >= 0 && lo >= 0) {
-        out.push_back(static_cast<char>(hi * 16 + lo));
-        i += 2;
-        continue;
-      }
-    }
-    out.push_back(body[i]);
-  }
-  return out;
-}
+std::string PercentDecode(const std::string& body) { return qv::text::percent_decode(body); }
 
 std::string UrlEncode(const std::string& bytes) {
   static const char kHex[] = "0123456789ABCDEF";

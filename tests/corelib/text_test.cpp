@@ -103,3 +103,20 @@ TEST(Text, MixedTextRoundTripsAndCutSequencesDoNotReadPastTheEnd) {
   EXPECT_EQ(sizeof(wchar_t) == 2 ? 6u : 5u, wide.size());
   EXPECT_EQ(L"a\uFFFD", utf8_to_wide("a\xE2\x82"));
 }
+
+TEST(Text, PercentDecodingKeepsWhatIsNotAnEscapeAndStaysInsideTheText) {
+  const struct {
+    std::string in, out;
+  } cases[] = {
+      {"%7B%22is%22%3A1%7D", "{\"is\":1}"},
+      {"a%20b%2d", "a b-"},
+      {"%4", "%4"},      // cut escape at the end
+      {"%", "%"},
+      {"%zz%4G", "%zz%4G"},
+      {"100%", "100%"},
+      {"%E4%BD%A0", "\xE4\xBD\xA0"},
+      {std::string("%00x", 4), std::string("\0x", 2)},
+      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.out, percent_decode(c.in)) << c.in;
+}

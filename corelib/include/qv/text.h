@@ -26,4 +26,8 @@ std::string utf16_to_utf8(const std::u16string& u);
 // sequence. Bytes that are not valid UTF-8 are treated as single units.
 std::size_t utf8_prefix_length(const char* s, std::size_t size, std::size_t max_bytes);
 
+// "%XY" sequences (two hex digits) as the bytes they stand for; anything else, including a "%"
+// without two hex digits after it, is copied as it is. Never reads past the end.
+std::string percent_decode(const std::string& text);
+
 }  // namespace qv::text
