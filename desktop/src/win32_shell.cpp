@@ -110,7 +110,7 @@ int WriteINI(lua_State* L) {
   const std::wstring key = luabind::check_wstring(L, 3);
   const std::wstring value = luabind::check_wstring(L, 4);
   const std::wstring file = luabind::check_wstring(L, 5);
-  hostbase::WriteProfileString(section, key, value, file);
+  hostbase::WriteProfileEntry(section, key, value, file);
   return 0;
 }
 
@@ -125,7 +125,7 @@ int ReadINI(lua_State* L) {
 }
 
 // A volume that cannot be queried reports 0 bytes of 0.
-int GetDiskFreeSpace(lua_State* L) {
+int DiskFreeSpace(lua_State* L) {
   const std::wstring path = luabind::check_wstring(L, 2);
   std::uint64_t total = 0, free = 0;
   if (!os::disk_space(path, total, free)) total = free = 0;
@@ -154,7 +154,7 @@ const QVLRT_METHOD kMethods[] = {
     {"SplitString", SplitStringMethod, 0},
     {"WriteINI", WriteINI, 0},
     {"ReadINI", ReadINI, 0},
-    {"GetDiskFreeSpace", GetDiskFreeSpace, 0},
+    {"GetDiskFreeSpace", DiskFreeSpace, 0},
     {"URLEncode", URLEncode, 0},
     {"GetDataMD5", GetDataMD5, 0},
     {nullptr, nullptr, 0},

@@ -47,7 +47,7 @@ std::wstring ReadProfileString(const std::wstring& section, const std::wstring& 
   return ParseProfileString(qv::text::utf8_to_wide(bytes), section, key, def_value, max_chars);
 }
 
-bool WriteProfileString(const std::wstring& section, const std::wstring& key,
+bool WriteProfileEntry(const std::wstring& section, const std::wstring& key,
                         const std::wstring& value, const std::wstring& file) {
   if (file.empty()) return false;
   const std::string native = qv::text::wide_to_utf8(qv::path::to_native(file));

@@ -21,7 +21,7 @@ std::wstring ParseProfileString(const std::wstring& text, const std::wstring& se
 
 // Sets key in section of the file to value (leading blanks dropped), creating the file, the
 // section or the key as needed; false when the file cannot be read whole or written.
-bool WriteProfileString(const std::wstring& section, const std::wstring& key,
+bool WriteProfileEntry(const std::wstring& section, const std::wstring& key,
                         const std::wstring& value, const std::wstring& file);
 
 // The same change applied to the text of an INI file: the first matching key of the first
