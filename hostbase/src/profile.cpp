@@ -80,4 +80,56 @@ std::wstring ParseProfileString(const std::wstring& text, const std::wstring& se
   return copy_entry(def, max_chars);
 }
 
+std::wstring SetProfileString(const std::wstring& text, const std::wstring& section,
+                              const std::wstring& key, const std::wstring& value) {
+  const std::wstring want_section = trim(section);
+  const std::wstring want_key = trim(key);
+  std::size_t vb = 0;
+  while (vb < value.size() && is_blank(value[vb])) ++vb;
+  const std::wstring new_value = value.substr(vb);
+  // Lines keep their own endings; new lines follow the file's style.
+  const std::wstring eol = text.find(L"\r\n") != std::wstring::npos || text.empty() ? L"\r\n" : L"\n";
+
+  bool in_wanted = false;
+  bool seen_wanted = false;
+  std::size_t insert_at = std::wstring::npos;  // after the wanted section's last non-blank line
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    std::size_t end = text.find(L'\n', pos);
+    const std::size_t next = end == std::wstring::npos ? text.size() : end + 1;
+    if (end == std::wstring::npos) end = text.size();
+    const std::wstring raw = text.substr(pos, end - pos);
+    const std::wstring line = trim(raw);
+    if (!line.empty() && line[0] == L'[' && line.rfind(L']') != std::wstring::npos) {
+      if (in_wanted) break;  // the wanted section ended without the key
+      const std::wstring name = line.substr(1, line.rfind(L']') - 1);
+      in_wanted = !seen_wanted && same_name(name, want_section);
+      if (in_wanted) {
+        seen_wanted = true;
+        insert_at = next;
+      }
+    } else if (in_wanted && !line.empty()) {
+      const std::size_t eq = line.find(L'=');
+      const std::wstring name = trim(eq == std::wstring::npos ? line : line.substr(0, eq));
+      if (same_name(name, want_key)) {
+        const bool had_cr = !raw.empty() && raw.back() == L'\r';
+        return text.substr(0, pos) + name + L"=" + new_value + (had_cr ? L"\r" : L"") +
+               text.substr(end);
+      }
+      insert_at = next;
+    }
+    pos = next;
+  }
+  const std::wstring entry = want_key + L"=" + new_value + eol;
+  if (seen_wanted) {
+    std::wstring head = text.substr(0, insert_at);
+    // A last line without an ending gets one before the new entry.
+    if (!head.empty() && head.back() != L'\n') head += eol;
+    return head + entry + text.substr(insert_at);
+  }
+  std::wstring out = text;
+  if (!out.empty() && out.back() != L'\n') out += eol;
+  return out + L"[" + want_section + L"]" + eol + entry;
+}
+
 }  // namespace hostbase

@@ -15,4 +15,10 @@ std::wstring ReadProfileString(const std::wstring& section, const std::wstring& 
   return std::wstring(buf.data(), n);
 }
 
+bool WriteProfileEntry(const std::wstring& section, const std::wstring& key,
+                        const std::wstring& value, const std::wstring& file) {
+  return WritePrivateProfileStringW(section.c_str(), key.c_str(), value.c_str(), file.c_str()) !=
+         0;
+}
+
 }  // namespace hostbase
