@@ -2,6 +2,8 @@
 // device-change listeners, one-second timers and Destroy.
 #include <gtest/gtest.h>
 
+#include "loop_deadline.h"
+
 #include "hostbase/message_window.h"
 
 #include <atomic>
@@ -14,30 +16,9 @@ using namespace hostbase;
 
 namespace {
 
-// Ends the loop after ms through a plain window of its own: the safety net of every test here.
-class deadline {
- public:
-  explicit deadline(unsigned ms) {
-    qv::loop::window_spec spec;
-    spec.class_name = L"TivorelTestDeadline";
-    w_ = qv::loop::create_window(spec, &deadline::proc, this);
-    qv::loop::set_timer(w_, 1, ms);
-  }
-  ~deadline() { qv::loop::destroy_window(w_); }
-  bool fired = false;
-
- private:
-  static qv::loop::lresult_t proc(void* self, qv::loop::window_handle w, unsigned msg,
-                                  qv::loop::wparam_t wp, qv::loop::lparam_t lp) {
-    if (msg == qv::loop::kWmTimer) {
-      static_cast<deadline*>(self)->fired = true;
-      qv::loop::kill_timer(w, wp);
-      qv::loop::post_quit(0);
-      return 0;
-    }
-    return qv::loop::default_window_proc(w, msg, wp, lp);
-  }
-  qv::loop::window_handle w_;
+// Every deadline of this file has its own window class name.
+struct deadline : hostbase_test::deadline {
+  explicit deadline(unsigned ms) : hostbase_test::deadline(ms, L"TivorelTestDeadline") {}
 };
 
 struct recorder : WindowMessageListener, TimerListener {

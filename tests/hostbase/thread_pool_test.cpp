@@ -2,6 +2,8 @@
 // archive items' results.
 #include <gtest/gtest.h>
 
+#include "loop_deadline.h"
+
 #include "dir_tree_fixture.h"
 #include "hostbase/archive_extractor.h"
 #include "hostbase/thread_pool.h"
@@ -45,30 +47,9 @@ class recorder {
   completion_log* log_;
 };
 
-// Ends the loop after ms: the safety net of every test here.
-class deadline {
- public:
-  explicit deadline(unsigned ms) {
-    qv::loop::window_spec spec;
-    spec.class_name = L"TivorelPoolTestDeadline";
-    w_ = qv::loop::create_window(spec, &deadline::proc, this);
-    qv::loop::set_timer(w_, 1, ms);
-  }
-  ~deadline() { qv::loop::destroy_window(w_); }
-  bool fired = false;
-
- private:
-  static qv::loop::lresult_t proc(void* self, qv::loop::window_handle w, unsigned msg,
-                                  qv::loop::wparam_t wp, qv::loop::lparam_t lp) {
-    if (msg == qv::loop::kWmTimer) {
-      static_cast<deadline*>(self)->fired = true;
-      qv::loop::kill_timer(w, wp);
-      qv::loop::post_quit(0);
-      return 0;
-    }
-    return qv::loop::default_window_proc(w, msg, wp, lp);
-  }
-  qv::loop::window_handle w_;
+// Every deadline of this file has its own window class name.
+struct deadline : hostbase_test::deadline {
+  explicit deadline(unsigned ms) : hostbase_test::deadline(ms, L"TivorelPoolTestDeadline") {}
 };
 
 class PoolTest : public ::testing::Test {
