@@ -1,6 +1,10 @@
-// The host for the file transfer Lua host tests: the standard start-up, the socket factory with
-// the transfer classes, and "AgentSim.Object", through which the test package drives the agent
-// simulator that this host starts on free ports with a storage folder of its own.
+// The host for the Lua host tests of the device channel and of file transfer: the standard
+// start-up, every device class, and "AgentSim.Object", through which the test package drives the
+// agent simulator that this host starts beside it.
+//
+// By default the simulator serves the agent's own loopback ports (12156 and 12157). With
+// TIVOREL_AGENTSIM_FILES=1 it serves the file services on free ports instead, with a storage
+// folder of its own inside this run's scratch folder.
 //
 //   AgentSim.Object:Control(json) -> the simulator's answer line
 //   AgentSim.Object:Later(ms, fn)  -> calls fn once after ms milliseconds (on the loop)
@@ -14,6 +18,7 @@
 #include "agentsim_harness_posix.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -55,7 +60,7 @@ int later(lua_State* L) {
   if (!fn->Hold(L, 3)) return 0;
   if (!g_later_window) {
     qv::loop::window_spec spec;
-    spec.class_name = L"TivorelTransferHostLater";
+    spec.class_name = L"TivorelAgentHostLater";
     g_later_window = qv::loop::create_window(spec, later_proc, nullptr);
   }
   const std::uintptr_t id = g_next_later++;
@@ -78,6 +83,7 @@ void* sim_factory(std::uintptr_t) {
 }
 
 void register_device(QVLRT_ENV env) {
+  device::RegisterSocketManagerClass(env);
   device::RegisterGetFileClass(env);
   device::RegisterSendFileClass(env);
   device::RegisterAsyncSocketFactory(env);
@@ -85,17 +91,23 @@ void register_device(QVLRT_ENV env) {
   luabind::RegisterGlobal(env, "AgentSim.Object", "AgentSim.Class", kSimMethods, sim_factory);
 }
 
+std::vector<std::string> simulator_arguments() {
+  const char* files = std::getenv("TIVOREL_AGENTSIM_FILES");
+  if (files && std::strcmp(files, "1") == 0)
+    return {"--send-port", "0", "--get-port", "0", "--files-dir", g_scratch + "/phone"};
+  return {"--event-port", "12156", "--command-port", "12157"};
+}
+
 }  // namespace
 
 int main() {
   setenv("TIVOREL_SOURCE_DIR", TIVOREL_AGENTSIM_SOURCE_DIR, 0);
-  char pattern[] = "/tmp/tivorel_transfer_XXXXXX";
+  char pattern[] = "/tmp/tivorel_agenthost_XXXXXX";
   if (!mkdtemp(pattern)) return 1;
   g_scratch = pattern;
   std::filesystem::create_directories(g_scratch + "/phone");
   std::filesystem::create_directories(g_scratch + "/pc");
-  g_sim = std::make_unique<device_test::agent_simulator>(std::vector<std::string>{
-      "--send-port", "0", "--get-port", "0", "--files-dir", g_scratch + "/phone"});
+  g_sim = std::make_unique<device_test::agent_simulator>(simulator_arguments());
   app::HostHooks hooks;
   hooks.extra_registration = register_device;
   const int rc = g_sim->running() ? app::HostMain(hooks) : 1;
