@@ -1,6 +1,7 @@
 #include "android/async_process.h"
 
 #include "android/process_output.h"
+#include "task_queue.h"
 #include "qv/text.h"
 #include "qv/singleton_ex.h"
 
@@ -78,19 +79,8 @@ void CAsyncProcessRunner::Body() {
     std::int32_t timeout_ms = -1;
     {
       std::unique_lock<std::mutex> g(lock_);
-      auto next = commands_.end();
-      wake_.wait(g, [&] {
-        if (stop_) return true;
-        for (auto it = commands_.begin(); it != commands_.end(); ++it) {
-          if (!it->second.taken) {
-            next = it;
-            return true;
-          }
-        }
-        return false;
-      });
-      if (stop_) return;
-      next->second.taken = true;
+      const auto next = TakeNextTask(g, wake_, stop_, commands_);
+      if (next == commands_.end()) return;
       id = next->first;
       line = next->second.command_line;
       timeout_ms = next->second.timeout_ms;

@@ -2,6 +2,7 @@
 
 #include "android/child_process.h"
 #include "driver_manager_os.h"
+#include "task_queue.h"
 #include "hostbase/archive_extractor.h"
 #include "hostbase/path_manager.h"
 #include "qv/singleton_ex.h"
@@ -117,19 +118,8 @@ void CDriverManager::Body() {
     DriverTask task;
     {
       std::unique_lock<std::mutex> g(lock_);
-      auto next = tasks_.end();
-      wake_.wait(g, [&] {
-        if (stop_) return true;
-        for (auto it = tasks_.begin(); it != tasks_.end(); ++it) {
-          if (!it->second.taken) {
-            next = it;
-            return true;
-          }
-        }
-        return false;
-      });
-      if (stop_) return;
-      next->second.taken = true;
+      const auto next = TakeNextTask(g, wake_, stop_, tasks_);
+      if (next == tasks_.end()) return;
       task = next->second;
     }
     const std::uint32_t code = Run(task);
