@@ -30,14 +30,7 @@ std::wstring dir_copier::target_path(const std::wstring& target_dir, const std::
 std::int32_t dir_copier::run_job(const job& j) {
   bool folder_mode = false;
   std::vector<std::wstring> files;
-  std::uint64_t total = 0;
-  const bool listed = collect(j.source, folder_mode, files, total);
-  {
-    std::lock_guard<std::mutex> guard(j.record->lock);
-    j.record->total = total;
-    j.record->done = 0;
-  }
-  if (!listed) return transfer_status::kLocalFile;
+  if (!start_job(j, folder_mode, files)) return transfer_status::kLocalFile;
   if (!buffer_) buffer_.reset(new char[kCopyChunk]);
   for (const auto& f : files) {
     const std::wstring source = local_file(j.source, folder_mode, f);

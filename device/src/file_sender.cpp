@@ -69,14 +69,7 @@ void file_sender::abort_running() {
 std::int32_t file_sender::run_job(const job& j) {
   bool folder_mode = false;
   std::vector<std::wstring> files;
-  std::uint64_t total = 0;
-  const bool listed = collect(j.source, folder_mode, files, total);
-  {
-    std::lock_guard<std::mutex> guard(j.record->lock);
-    j.record->total = total;
-    j.record->done = 0;
-  }
-  if (!listed) return transfer_status::kOpenSource;
+  if (!start_job(j, folder_mode, files)) return transfer_status::kOpenSource;
   if (!buffer_) buffer_.reset(new char[kSendChunk]);
   for (const auto& f : files) {
     const std::wstring local = local_file(j.source, folder_mode, f);

@@ -292,6 +292,15 @@ bool transfer_worker::collect(const std::wstring& source, bool& folder_mode, std
   return true;
 }
 
+bool transfer_worker::start_job(const job& j, bool& folder_mode, std::vector<std::wstring>& files) {
+  std::uint64_t total = 0;
+  const bool listed = collect(j.source, folder_mode, files, total);
+  std::lock_guard<std::mutex> guard(j.record->lock);
+  j.record->total = total;
+  j.record->done = 0;
+  return listed;
+}
+
 std::wstring transfer_worker::local_file(const std::wstring& source, bool folder_mode, const std::wstring& file) {
   if (!folder_mode) return source;
   std::wstring root = source;

@@ -125,6 +125,8 @@ class transfer_worker : protected qv::win32::multithread::thread {
   // False when the folder cannot be listed.
   static bool collect(const std::wstring& source, bool& folder_mode, std::vector<std::wstring>& files,
                       std::uint64_t& total);
+  // Collects the task's files and starts its record at 0 of their total size.
+  static bool start_job(const job& j, bool& folder_mode, std::vector<std::wstring>& files);
   // The local path of one of the collected files.
   static std::wstring local_file(const std::wstring& source, bool folder_mode, const std::wstring& file);
 
