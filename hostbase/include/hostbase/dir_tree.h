@@ -6,8 +6,20 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace hostbase {
+
+struct DirEntry {
+  std::wstring name;
+  bool is_dir = false;       // a real folder, never a link to one
+  bool is_link = false;      // a symbolic link or junction: removed as a link, never followed
+  bool link_to_dir = false;  // a link that the system removes as a folder (Windows junctions)
+};
+
+// The entries of a folder without "." and "..", in the system's listing order; "\" and "/" both
+// separate. False when the folder cannot be listed.
+bool ListDir(const std::wstring& dir, std::vector<DirEntry>& out);
 
 // The thread's last error after DeleteDirTree was given no folder.
 constexpr std::uint32_t kDirTreeInvalidArgument = 20100001;

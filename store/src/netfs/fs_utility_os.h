@@ -10,14 +10,6 @@
 
 namespace store::os {
 
-struct entry {
-  std::wstring name;
-  bool is_dir = false;   // a real folder (never a link to one)
-  bool is_link = false;  // a symbolic link or junction: removed as a link, never followed
-};
-
-// The entries of a folder without "." and ".."; false when it cannot be listed.
-bool list_dir(const std::wstring& dir, std::vector<entry>& out);
 bool is_dir(const std::wstring& path);
 bool exists(const std::wstring& path);
 // Size in bytes of an existing entry that is not a folder; -1 otherwise.

@@ -33,26 +33,6 @@ std::string strip_trailing_slashes(std::string s) {
 
 }  // namespace
 
-bool list_dir(const std::wstring& dir, std::vector<entry>& out) {
-  const std::string base = strip_trailing_slashes(native(dir));
-  DIR* d = ::opendir(base.c_str());
-  if (!d) return false;
-  while (const dirent* e = ::readdir(d)) {
-    const std::string name = e->d_name;
-    if (name == "." || name == "..") continue;
-    struct stat st {};
-    entry item;
-    item.name = wide(name);
-    if (::lstat((base + "/" + name).c_str(), &st) == 0) {
-      item.is_link = S_ISLNK(st.st_mode);
-      item.is_dir = S_ISDIR(st.st_mode);
-    }
-    out.push_back(std::move(item));
-  }
-  ::closedir(d);
-  return true;
-}
-
 bool is_dir(const std::wstring& path) {
   struct stat st {};
   return !path.empty() && ::stat(native(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);

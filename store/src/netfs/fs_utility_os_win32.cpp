@@ -39,24 +39,6 @@ std::wstring module_file(HMODULE module) {
 
 }  // namespace
 
-bool list_dir(const std::wstring& dir, std::vector<entry>& out) {
-  WIN32_FIND_DATAW fd{};
-  HANDLE h = ::FindFirstFileW((with_trailing_separator(dir) + L"*.*").c_str(), &fd);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  do {
-    const std::wstring name = fd.cFileName;
-    if (name == L"." || name == L"..") continue;
-    entry e;
-    e.name = name;
-    e.is_link = (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    e.is_dir = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && !e.is_link;
-    if (e.is_link && (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) e.is_dir = false;
-    out.push_back(std::move(e));
-  } while (::FindNextFileW(h, &fd));
-  ::FindClose(h);
-  return true;
-}
-
 bool is_dir(const std::wstring& path) {
   if (path.empty()) return false;
   const DWORD a = ::GetFileAttributesW(without_trailing_separator(path).c_str());

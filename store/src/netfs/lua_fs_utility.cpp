@@ -149,8 +149,8 @@ int is_dir(lua_State* L) {
 }
 int is_empty_directory(lua_State* L) {
   const std::wstring p = path_arg(L);
-  std::vector<os::entry> entries;
-  if (!require_path(p) || !os::is_dir(p) || !os::list_dir(p, entries)) return push(L, false);
+  std::vector<hostbase::DirEntry> entries;
+  if (!require_path(p) || !os::is_dir(p) || !hostbase::ListDir(p, entries)) return push(L, false);
   for (const auto& e : entries)
     if (e.name.empty() || e.name[0] != L'.') return push(L, false);
   return push(L, true);
