@@ -1,6 +1,6 @@
 #include "android/child_process.h"
 
-#include "android/command_line.h"
+#include "qv/command_line.h"
 #include "qv/text.h"
 
 #include <fcntl.h>
@@ -202,7 +202,7 @@ std::unique_ptr<child_process> child_process::start(const std::wstring& command_
     if (error) *error = why;
     return nullptr;
   };
-  const std::vector<std::wstring> wargs = split_command_line(command_line);
+  const std::vector<std::wstring> wargs = qv::cmdline::split_command_line(command_line);
   if (wargs.empty()) return fail(L"empty command line");
   const std::string program = find_program(qv::text::wide_to_utf8(wargs[0]));
   if (program.empty()) return fail(L"program not found: " + wargs[0]);

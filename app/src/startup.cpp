@@ -173,7 +173,7 @@ bool StartUp(const HostHooks& h) {
   share_memory probe;
   if (probe.open(kInstanceBlockName, true)) {
     // Another instance serves: hand it our command line and leave.
-    AppendCommandLine(probe, os::command_line());
+    AppendCommandLine(probe, hostbase::GetProgramCommandLine());
     probe.close();
     trace("forwarded");
     return false;

@@ -12,11 +12,6 @@ bool start_network() {
 
 void stop_network() { WSACleanup(); }
 
-std::wstring command_line() {
-  const wchar_t* line = GetCommandLineW();
-  return line ? line : L"";
-}
-
 void install_quit_signals() {}
 void remove_quit_signals() {}
 

@@ -9,7 +9,6 @@ namespace desktop::os {
 
 // This process's whole command line, program path included, as the system reports it (on
 // POSIX rebuilt from the arguments with the Windows quoting rules).
-std::u16string command_line();
 
 // Replaces `target` with `bytes` so that a reader sees the old file or the new one whole: the
 // bytes go to "<target>.tmp", are flushed to the disk, and the temporary file then takes the

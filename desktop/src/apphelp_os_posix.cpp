@@ -1,5 +1,6 @@
 #include "apphelp_os.h"
 
+#include "qv/command_line.h"
 #include "qv/text.h"
 
 #include <fcntl.h>
@@ -19,38 +20,6 @@ std::string native(const std::u16string& p) {
   std::string s = qv::text::utf16_to_utf8(p);
   std::replace(s.begin(), s.end(), '\\', '/');
   return s;
-}
-
-// One argument quoted so that the Windows command-line rules give it back unchanged.
-std::u16string quote_whole(const std::u16string& arg) {
-  if (!arg.empty() && arg.find_first_of(u" \t\n\v\"") == std::u16string::npos) return arg;
-  std::u16string out = u"\"";
-  std::size_t backslashes = 0;
-  for (char16_t c : arg) {
-    if (c == u'\\') {
-      ++backslashes;
-      continue;
-    }
-    out.append(c == u'"' ? backslashes * 2 + 1 : backslashes, u'\\');
-    backslashes = 0;
-    out.push_back(c);
-  }
-  out.append(backslashes * 2, u'\\');
-  out.push_back(u'"');
-  return out;
-}
-
-// A switch with a value ("-url:a b") is quoted behind its colon ("-url:\"a b\""), as the
-// program's start-up forwards it: the same argument by the Windows rules, and the form in which
-// the switch reader takes the whole value.
-std::u16string quote(const std::u16string& arg) {
-  if (!arg.empty() && (arg[0] == u'-' || arg[0] == u'/')) {
-    const std::size_t colon = arg.find(u':');
-    if (colon != std::u16string::npos && colon + 1 < arg.size() &&
-        arg.find_first_of(u" \t\n\v\"") > colon)
-      return arg.substr(0, colon + 1) + quote_whole(arg.substr(colon + 1));
-  }
-  return quote_whole(arg);
 }
 
 class fd_guard {
@@ -85,21 +54,6 @@ bool write_all(int fd, const std::string& bytes) {
 }
 
 }  // namespace
-
-std::u16string command_line() {
-  std::ifstream f("/proc/self/cmdline", std::ios::binary);
-  const std::string raw((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-  std::u16string line;
-  std::size_t pos = 0;
-  while (pos < raw.size()) {
-    std::size_t end = raw.find('\0', pos);
-    if (end == std::string::npos) end = raw.size();
-    if (!line.empty()) line += u' ';
-    line += quote(qv::text::utf8_to_utf16(raw.data() + pos, end - pos));
-    pos = end + 1;
-  }
-  return line;
-}
 
 bool write_file_atomic(const std::u16string& target, const std::string& bytes) {
   const std::string path = native(target);

@@ -30,11 +30,6 @@ class handle_guard {
 
 }  // namespace
 
-std::u16string command_line() {
-  const wchar_t* line = GetCommandLineW();
-  return line ? std::u16string(reinterpret_cast<const char16_t*>(line)) : std::u16string();
-}
-
 bool write_file_atomic(const std::u16string& target, const std::string& bytes) {
   const std::u16string tmp = target + u".tmp";
   handle_guard f(CreateFileW(w(tmp), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,

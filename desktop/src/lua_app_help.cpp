@@ -109,7 +109,7 @@ class CLuaAppeHelp : public hostbase::TimerListener {
 
   const SwitchMap& StartSwitches() {
     if (start_type_ == 0) {
-      start_switches_ = ParseSwitches(os::command_line());
+      start_switches_ = ParseSwitches(qv::text::wide_to_utf16(hostbase::GetProgramCommandLine()));
       start_type_ = StartTypeOf(start_switches_);
     }
     return start_switches_;

@@ -37,6 +37,8 @@ std::wstring data_dir(const std::wstring& base, const wchar_t* name) {
 
 std::wstring GetExePath() { return qv::path::to_windows_text(os::module_file_name()); }
 
+std::wstring GetProgramCommandLine() { return os::command_line(); }
+
 std::wstring GetSystemTempDir() {
   const std::wstring t = os::system_temp_path();
   return t.empty() ? std::wstring() : with_backslash(qv::path::to_windows_text(t));

@@ -6,6 +6,7 @@
 namespace hostbase::os {
 
 std::wstring module_file_name();   // full path of the executable; empty on failure
+std::wstring command_line();
 std::wstring system_temp_path();   // with a trailing separator; empty on failure
 std::wstring user_data_path();     // CSIDL_APPDATA or $XDG_DATA_HOME (~/.local/share)
 std::wstring common_data_path();   // CSIDL_COMMON_APPDATA or /var/lib

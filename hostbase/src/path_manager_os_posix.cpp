@@ -1,10 +1,13 @@
 #include "path_manager_os.h"
 
+#include "qv/command_line.h"
 #include "qv/text.h"
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +24,21 @@ std::wstring from_env(const char* name, const char* fallback_suffix, const char*
   return qv::text::utf8_to_wide(std::string(base) + fallback_suffix);
 }
 }  // namespace
+
+std::wstring command_line() {
+  std::ifstream f("/proc/self/cmdline", std::ios::binary);
+  const std::string raw((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  std::wstring line;
+  std::size_t pos = 0;
+  while (pos < raw.size()) {
+    std::size_t end = raw.find('\0', pos);
+    if (end == std::string::npos) end = raw.size();
+    if (!line.empty()) line += L' ';
+    line += qv::cmdline::quote_switch_argument(qv::text::utf8_to_wide(raw.substr(pos, end - pos)));
+    pos = end + 1;
+  }
+  return line;
+}
 
 std::wstring module_file_name() {
   char buf[PATH_MAX + 1];

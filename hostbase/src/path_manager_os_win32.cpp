@@ -5,6 +5,11 @@
 
 namespace hostbase::os {
 
+std::wstring command_line() {
+  const wchar_t* line = GetCommandLineW();
+  return line ? line : L"";
+}
+
 std::wstring module_file_name() {
   std::wstring buf(MAX_PATH, L'\0');
   for (;;) {

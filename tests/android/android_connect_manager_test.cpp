@@ -84,7 +84,7 @@ TEST_F(Runner, EndingTheClientEndsTheStockClient) {
       executable_directory() + L"survivor_" + std::to_wstring(process_number()) + L".txt";
   std::filesystem::remove(std::filesystem::path(marker));
   runner->Start();
-  add(L"sleep 1500 touch " + quote_argument(marker), 0, 0, 300);
+  add(L"sleep 1500 touch " + qv::cmdline::quote_argument(marker), 0, 0, 300);
   ASSERT_TRUE(run_until(1));
   run_until(0, 2500);  // long past the moment the stock client would have written it
   EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(marker)));

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "android/child_process.h"
-#include "android/command_line.h"
+#include "qv/command_line.h"
 
 #include <string>
 

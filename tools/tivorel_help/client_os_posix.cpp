@@ -1,6 +1,6 @@
 #include "client_os.h"
 
-#include "android/command_line.h"
+#include "qv/command_line.h"
 #include "qv/text.h"
 
 #include <csignal>
@@ -12,7 +12,7 @@ std::wstring own_arguments(int argc, char** argv) {
   std::wstring line;
   for (int i = 1; i < argc; ++i) {
     if (i > 1) line += L' ';
-    line += tiv::android::quote_argument(qv::text::utf8_to_wide(argv[i]));
+    line += qv::cmdline::quote_argument(qv::text::utf8_to_wide(argv[i]));
   }
   return line;
 }

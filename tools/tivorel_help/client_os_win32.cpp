@@ -1,6 +1,6 @@
 #include "client_os.h"
 
-#include "android/command_line.h"
+#include "qv/command_line.h"
 
 #include <windows.h>
 
@@ -8,7 +8,7 @@ namespace tivorel_help::os {
 
 std::wstring own_arguments(int, char**) {
   // The arguments are passed on as written: no round trip through argv can change them.
-  return tiv::android::command_line_tail(::GetCommandLineW());
+  return qv::cmdline::command_line_tail(::GetCommandLineW());
 }
 
 std::wstring environment_variable(const wchar_t* name) {

@@ -14,7 +14,7 @@
 
 #include "android/android_connect_manager.h"
 #include "android/child_process.h"
-#include "android/command_line.h"
+#include "qv/command_line.h"
 #include "qv/text.h"
 #include "qv/share_memory.h"
 
@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
 
   const std::wstring stock = find_stock_client();
   const std::wstring line =
-      tiv::android::quote_argument(stock) + L" " + tivorel_help::os::own_arguments(argc, argv);
+      qv::cmdline::quote_argument(stock) + L" " + tivorel_help::os::own_arguments(argc, argv);
 
   tiv::android::process_options options;
   options.capture_output = true;

@@ -37,6 +37,9 @@ std::wstring GetModuleDir();         // directory of the program's code
 // The one source of these two for every module above this layer (empty on failure):
 std::wstring GetExePath();        // the program's file, full path
 std::wstring GetSystemTempDir();  // the system's temporary folder, ending with "\"
+// The program's command line as one string by the Windows rules (the program first); on POSIX
+// built from the process's arguments, a switch with a value quoted behind its colon.
+std::wstring GetProgramCommandLine();
 
 // "appver" of section "basic" in the profile's "config.ini": at most 9 characters, "1.0" when
 // the file or the key is missing.

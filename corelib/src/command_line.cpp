@@ -1,6 +1,6 @@
-#include "android/command_line.h"
+#include "qv/command_line.h"
 
-namespace tiv::android {
+namespace qv::cmdline {
 namespace {
 
 bool is_blank(wchar_t c) { return c == L' ' || c == L'\t'; }
@@ -89,7 +89,7 @@ std::vector<std::wstring> split_command_line(const std::wstring& line) {
 }
 
 std::wstring quote_argument(const std::wstring& arg) {
-  if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
+  if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
   std::wstring out = L"\"";
   std::size_t slashes = 0;
   for (wchar_t c : arg) {
@@ -108,6 +108,16 @@ std::wstring quote_argument(const std::wstring& arg) {
   return out;
 }
 
+std::wstring quote_switch_argument(const std::wstring& arg) {
+  if (!arg.empty() && (arg[0] == L'-' || arg[0] == L'/')) {
+    const std::size_t colon = arg.find(L':');
+    if (colon != std::wstring::npos && colon + 1 < arg.size() &&
+        arg.find_first_of(L" \t\n\v\"") > colon)
+      return arg.substr(0, colon + 1) + quote_argument(arg.substr(colon + 1));
+  }
+  return quote_argument(arg);
+}
+
 std::wstring command_line_tail(const std::wstring& line) {
   std::size_t i = 0;
   while (i < line.size() && is_blank(line[i])) ++i;
@@ -116,4 +126,4 @@ std::wstring command_line_tail(const std::wstring& line) {
   return line.substr(i);
 }
 
-}  // namespace tiv::android
+}  // namespace qv::cmdline

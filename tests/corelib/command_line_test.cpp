@@ -1,11 +1,13 @@
-// Splitting command lines by the Windows rules, which the POSIX process layer depends on.
+// Command lines by the Windows rules: the POSIX process layer splits them, and the start-up and
+// the restart of the program build them.
 #include <gtest/gtest.h>
 
-#include "android/command_line.h"
+#include "qv/command_line.h"
 
-using tiv::android::command_line_tail;
-using tiv::android::quote_argument;
-using tiv::android::split_command_line;
+using qv::cmdline::command_line_tail;
+using qv::cmdline::quote_argument;
+using qv::cmdline::quote_switch_argument;
+using qv::cmdline::split_command_line;
 using args = std::vector<std::wstring>;
 
 TEST(CommandLine, SplitsByTheWindowsRules) {
@@ -56,6 +58,26 @@ TEST(CommandLine, QuotedArgumentsComeBackUnchanged) {
     ASSERT_EQ(3u, got.size());
     EXPECT_EQ(std::wstring(s), got[1]);
     EXPECT_EQ(L"end", got[2]);
+  }
+}
+
+TEST(CommandLine, SwitchValuesAreQuotedBehindTheColon) {
+  const struct {
+    const wchar_t* arg;
+    const wchar_t* quoted;
+  } cases[] = {
+      {L"-url:a b", L"-url:\"a b\""},
+      {L"/path:C:\\x y\\", L"/path:\"C:\\x y\\\\\""},
+      {L"-flag", L"-flag"},
+      {L"-empty:", L"-empty:"},
+      {L"-\"odd name\":v", L"\"-\\\"odd name\\\":v\""},  // a blank before the colon: quoted whole
+      {L"plain word", L"\"plain word\""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(std::wstring(c.quoted), quote_switch_argument(c.arg));
+    const args got = split_command_line(L"p " + quote_switch_argument(c.arg) + L" end");
+    ASSERT_EQ(3u, got.size());
+    EXPECT_EQ(std::wstring(c.arg), got[1]);
   }
 }
 

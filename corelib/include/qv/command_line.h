@@ -1,12 +1,11 @@
-// Command lines in the form the ADB runner builds them: one string, split into arguments by the
-// Windows rules (those of CommandLineToArgvW), so that one command line means the same arguments
-// on every target.
+// Command lines as one string, split into arguments by the Windows rules (those of
+// CommandLineToArgvW), so that one command line means the same arguments on every target.
 #pragma once
 
 #include <string>
 #include <vector>
 
-namespace tiv::android {
+namespace qv::cmdline {
 
 // Splits a command line. The first argument (the program) ends at the next blank, or at the
 // closing quote when it starts with one, and knows no backslash escapes. Later arguments follow
@@ -19,7 +18,12 @@ std::vector<std::wstring> split_command_line(const std::wstring& line);
 // Quotes one argument so that split_command_line gives it back unchanged (not for the program).
 std::wstring quote_argument(const std::wstring& arg);
 
+// The same for a switch with a value ("-url:a b"), quoted behind its colon ("-url:\"a b\""): the
+// same argument by the Windows rules, and the form in which the program's switch reader takes
+// the whole value. Any other argument is quoted whole.
+std::wstring quote_switch_argument(const std::wstring& arg);
+
 // The rest of a command line after its program argument and the blanks behind it, unchanged.
 std::wstring command_line_tail(const std::wstring& line);
 
-}  // namespace tiv::android
+}  // namespace qv::cmdline
