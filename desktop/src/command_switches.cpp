@@ -1,13 +1,17 @@
 #include "desktop/command_switches.h"
 
+#include "qv/command_line.h"
 #include "qv/share_memory.h"
+#include "qv/text.h"
 
 #include <cstring>
 #include <limits>
 
 namespace desktop {
 
-SwitchMap ParseSwitches(const std::u16string& line) {
+SwitchMap ParseSwitches(const std::u16string& whole_line) {
+  const std::u16string line =
+      qv::text::wide_to_utf16(qv::cmdline::command_line_tail(qv::text::utf16_to_wide(whole_line)));
   SwitchMap out;
   const std::size_t n = line.size();
   std::size_t pos = 0;

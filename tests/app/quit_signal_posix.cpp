@@ -7,6 +7,9 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
@@ -34,14 +37,41 @@ int wait_exit(pid_t pid) {
   return -1;
 }
 
+// The host copied into a program folder of its own whose package only waits: the default
+// package would start ADB commands, whose children may still hold the shared blocks when the
+// host is gone.
+struct idle_program {
+  std::filesystem::path dir;
+  std::string host;
+  idle_program() {
+    char pattern[] = "/tmp/tivorel_quitsig_XXXXXX";
+    if (!mkdtemp(pattern)) return;
+    dir = pattern;
+    std::filesystem::create_directories(dir / "xar");
+    std::ofstream(dir / "xar" / "onload.lua") << "-- waits for the quit message\n";
+    const std::filesystem::path target = dir / "tivorel";
+    std::error_code ec;
+    std::filesystem::copy_file(TIVOREL_HOST_PATH, target, ec);
+    if (ec) return;
+    std::filesystem::permissions(target, std::filesystem::perms::owner_all, ec);
+    if (!ec) host = target.string();
+  }
+  ~idle_program() {
+    std::error_code ec;
+    if (!dir.empty()) std::filesystem::remove_all(dir, ec);
+  }
+};
+
 }  // namespace
 
 TEST(QuitSignal, InterruptAndTerminateShutTheHostDownInOrder) {
+  const idle_program program;
+  ASSERT_FALSE(program.host.empty()) << "the host could not be copied";
   for (int sig : {SIGINT, SIGTERM}) {
     const std::string scope =
         "sigtest" + std::to_string(std::chrono::system_clock::now().time_since_epoch().count());
     set_test_env("TIVOREL_OBJECT_SCOPE", scope.c_str());
-    std::string path = TIVOREL_HOST_PATH;
+    std::string path = program.host;
     char* argv[] = {&path[0], nullptr};
     pid_t pid = 0;
     ASSERT_EQ(posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv, environ), 0);

@@ -52,6 +52,12 @@ TEST(Switches, Table) {
       {"type cut to 8 bits", "prog -type:258", Map({{"type", "258"}}), 2},
       {"type that is not a number", "prog -type:abc", Map({{"type", "abc"}}), 0},
       {"wide characters", "prog -名字:\"值 值\"", Map({{"名字", "值 值"}}), 1},
+      {"a POSIX program path is no switch", "/opt/tivorel/tivorel -k:v", Map({{"k", "v"}}), 1},
+      {"a dash in the program's folder is no switch", "C:\\my-apps\\tivorel.exe /x",
+       Map({{"x", ""}}), 1},
+      {"a quoted program with blanks and dashes", "\"C:\\a-b c\\t.exe\" -type:2",
+       Map({{"type", "2"}}), 2},
+      {"only a program", "/usr/bin/tivorel", Map({}), 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

@@ -19,8 +19,9 @@ constexpr char kInstanceBlockName[] = "TivorelMulProcess";
 // Name -> value, first occurrence wins.
 using SwitchMap = std::map<std::u16string, std::u16string>;
 
-// Every switch of a whole command line (program path included). A "-" or "/" starts a switch
-// wherever the scan meets it outside a quoted value.
+// Every switch of a whole command line. The program, its first argument, is skipped: a path such
+// as "/opt/tivorel/tivorel" or "C:\my-apps\tivorel.exe" names no switch. In the arguments, a "-"
+// or "/" starts a switch wherever the scan meets it outside a quoted value.
 SwitchMap ParseSwitches(const std::u16string& line);
 
 // The start type: the "type" switch read as a decimal integer and cut to 8 bits; 1 without one.

@@ -22,6 +22,10 @@ T.run("start command", function()
   T.equal(cmd.type, 3, "type as a number")
   T.equal(cmd.silent, "", "switch without value")
   T.equal(cmd.k, "v", "first occurrence wins")
+  local names = {}
+  for name in pairs(cmd) do names[#names + 1] = name end
+  table.sort(names)
+  T.equal(table.concat(names, " "), "k silent type", "only the given switches: the program's path names none")
   T.equal(app:GetStartCommand().type, 3, "cached")
 end)
 
