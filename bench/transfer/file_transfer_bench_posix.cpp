@@ -78,30 +78,24 @@ void pump(const std::function<bool()>& done) {
   qv::loop::destroy_window(w);
 }
 
-// The agent's receiving side: reads each file and answers one byte.
-class sink {
+// A listener on a free loopback port whose thread serves one connection at a time with its own
+// 1 MiB buffer, until the object goes.
+class loopback_service {
  public:
-  sink() : acceptor_(io_, tcp::endpoint(asio::ip::address_v4::loopback(), 0)) {
+  using serve_fn = std::function<void(tcp::socket&, std::vector<char>&, boost::system::error_code&)>;
+  explicit loopback_service(serve_fn serve) : acceptor_(io_, tcp::endpoint(asio::ip::address_v4::loopback(), 0)) {
     port_ = acceptor_.local_endpoint().port();
-    thread_ = std::thread([this] {
+    thread_ = std::thread([this, serve = std::move(serve)] {
       std::vector<char> buf(1 << 20);
       for (;;) {
         boost::system::error_code ec;
         tcp::socket c = acceptor_.accept(ec);
         if (ec || stop_) return;
-        std::uint8_t h[10];
-        asio::read(c, asio::buffer(h), ec);
-        if (ec) continue;
-        const std::uint32_t length = h[2] | (h[3] << 8) | (h[4] << 16) | (std::uint32_t(h[5]) << 24);
-        std::uint64_t left = length - 4;
-        while (left > 0 && !ec) left -= c.read_some(asio::buffer(buf.data(), std::min<std::uint64_t>(left, buf.size())), ec);
-        const char one = 1;
-        asio::write(c, asio::buffer(&one, 1), ec);
-        c.read_some(asio::buffer(buf.data(), 1), ec);
+        serve(c, buf, ec);
       }
     });
   }
-  ~sink() {
+  ~loopback_service() {
     stop_ = true;
     boost::system::error_code ec;
     tcp::socket s(io_);
@@ -118,51 +112,44 @@ class sink {
   std::atomic<bool> stop_{false};
 };
 
-// The agent's serving side: answers each get request with the file.
-class server {
+// The agent's receiving side: reads each file and answers one byte.
+class sink : public loopback_service {
  public:
-  explicit server(fs::path file) : file_(std::move(file)), acceptor_(io_, tcp::endpoint(asio::ip::address_v4::loopback(), 0)) {
-    port_ = acceptor_.local_endpoint().port();
-    thread_ = std::thread([this] {
-      std::vector<char> buf(1 << 20);
-      for (;;) {
-        boost::system::error_code ec;
-        tcp::socket c = acceptor_.accept(ec);
-        if (ec || stop_) return;
+  sink() : loopback_service([](tcp::socket& c, std::vector<char>& buf, boost::system::error_code& ec) {
+        std::uint8_t h[10];
+        asio::read(c, asio::buffer(h), ec);
+        if (ec) return;
+        const std::uint32_t length = h[2] | (h[3] << 8) | (h[4] << 16) | (std::uint32_t(h[5]) << 24);
+        std::uint64_t left = length - 4;
+        while (left > 0 && !ec) left -= c.read_some(asio::buffer(buf.data(), std::min<std::uint64_t>(left, buf.size())), ec);
+        const char one = 1;
+        asio::write(c, asio::buffer(&one, 1), ec);
+        c.read_some(asio::buffer(buf.data(), 1), ec);
+        }) {}
+};
+
+// The agent's serving side: answers each get request with the file.
+class server : public loopback_service {
+ public:
+  explicit server(fs::path file)
+      : loopback_service([file = std::move(file)](tcp::socket& c, std::vector<char>& buf,
+                                                  boost::system::error_code& ec) {
         std::uint8_t h[6];
         asio::read(c, asio::buffer(h), ec);
         const std::uint32_t len = h[2] | (h[3] << 8) | (h[4] << 16) | (std::uint32_t(h[5]) << 24);
         std::vector<char> body(len);
         if (len) asio::read(c, asio::buffer(body), ec);
-        const std::uint64_t size = fs::file_size(file_);
+        const std::uint64_t size = fs::file_size(file);
         const std::uint8_t reply[6] = {0, 1, std::uint8_t(size >> 24), std::uint8_t(size >> 16), std::uint8_t(size >> 8),
                                        std::uint8_t(size)};
         asio::write(c, asio::buffer(reply), ec);
-        std::ifstream in(file_, std::ios::binary);
+        std::ifstream in(file, std::ios::binary);
         while (!ec && in) {
           in.read(buf.data(), static_cast<std::streamsize>(buf.size()));
           if (in.gcount() > 0) asio::write(c, asio::buffer(buf.data(), static_cast<std::size_t>(in.gcount())), ec);
         }
         c.read_some(asio::buffer(buf.data(), 1), ec);  // until the client closes
-      }
-    });
-  }
-  ~server() {
-    stop_ = true;
-    boost::system::error_code ec;
-    tcp::socket s(io_);
-    s.connect(tcp::endpoint(asio::ip::address_v4::loopback(), port_), ec);
-    thread_.join();
-  }
-  std::uint16_t port() const { return port_; }
-
- private:
-  fs::path file_;
-  asio::io_context io_;
-  tcp::acceptor acceptor_;
-  std::uint16_t port_;
-  std::thread thread_;
-  std::atomic<bool> stop_{false};
+        }) {}
 };
 
 double plain_send(const fs::path& file, std::uint16_t port) {
