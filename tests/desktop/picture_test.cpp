@@ -1,0 +1,409 @@
+#include "desktop/picture.h"
+#include "test_files.h"
+
+#include <gtest/gtest.h>
+
+#include <zlib.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace pic = desktop::picture;
+using pic::Format;
+using pic::Picture;
+using tiv_test_files::ReadFile;
+using tiv_test_files::TempDir;
+using tiv_test_files::WriteFile;
+namespace fs = std::filesystem;
+
+// Path text with "\" before the name, the form the UI package uses on both systems.
+std::u16string In(const TempDir& dir, const std::string& name) {
+  return dir.path().u16string() + u"\\" + fs::path(name).u16string();
+}
+
+const std::uint8_t* At(const Picture& p, std::uint32_t x, std::uint32_t y) {
+  return &p.rgba[(static_cast<std::size_t>(y) * p.width + x) * 4];
+}
+
+std::string Rgba(const std::uint8_t* px) {
+  return std::to_string(px[0]) + "," + std::to_string(px[1]) + "," + std::to_string(px[2]) + "," +
+         std::to_string(px[3]);
+}
+
+// A smooth picture whose channels all differ (a swapped channel or a flipped row shows), with odd
+// sides (rows need padding in BMP). With alpha, the alpha runs from 0 to 255 across it.
+Picture Gradient(std::uint32_t w, std::uint32_t h, bool alpha) {
+  Picture p;
+  p.width = w;
+  p.height = h;
+  for (std::uint32_t y = 0; y < h; ++y)
+    for (std::uint32_t x = 0; x < w; ++x) {
+      p.rgba.push_back(static_cast<std::uint8_t>(20 + x * 200 / w));
+      p.rgba.push_back(static_cast<std::uint8_t>(40 + y * 180 / h));
+      p.rgba.push_back(static_cast<std::uint8_t>(230 - (x + y) * 100 / (w + h)));
+      p.rgba.push_back(alpha ? static_cast<std::uint8_t>((x + y * w) * 255 / (w * h - 1)) : 255);
+    }
+  return p;
+}
+
+// Four blocks of 2x2 pixels in four colours.
+const std::uint8_t kBlocks[4][4] = {{255, 0, 0, 255}, {0, 255, 0, 255}, {0, 0, 255, 255},
+                                    {250, 200, 10, 255}};
+Picture Blocks() {
+  Picture p;
+  p.width = p.height = 4;
+  for (std::uint32_t y = 0; y < 4; ++y)
+    for (std::uint32_t x = 0; x < 4; ++x)
+      p.rgba.insert(p.rgba.end(), kBlocks[(y / 2) * 2 + x / 2], kBlocks[(y / 2) * 2 + x / 2] + 4);
+  return p;
+}
+
+int MaxDifference(const Picture& a, const Picture& b) {
+  int most = 0;
+  for (std::size_t i = 0; i < a.rgba.size() && i < b.rgba.size(); ++i)
+    most = std::max(most, std::abs(int(a.rgba[i]) - int(b.rgba[i])));
+  return most;
+}
+
+TEST(Picture, FormatFromTheExtensionWithoutRegardToCase) {
+  const struct {
+    std::u16string path;
+    std::optional<Format> format;
+  } cases[] = {
+      {u"a.png", Format::kPng},       {u"C:\\x\\A.PNG", Format::kPng},
+      {u"a.jpg", Format::kJpeg},      {u"a.JPEG", Format::kJpeg},
+      {u"a.jpe", Format::kJpeg},      {u"a.Jfif", Format::kJpeg},
+      {u"a.bmp", Format::kBmp},       {u"a.DIB", Format::kBmp},
+      {u"a.tif", Format::kTiff},      {u"/x/a.TIFF", Format::kTiff},
+      {u"a.gif", std::nullopt},       {u"a.png.txt", std::nullopt},
+      {u"png", std::nullopt},         {u"x.png\\name", std::nullopt},
+      {u"x.png/name", std::nullopt},  {u"a.", std::nullopt},
+      {u"", std::nullopt},            {u"a.pngx", std::nullopt},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(pic::FormatOf(c.path), c.format) << fs::path(c.path).string();
+}
+
+// Every format written and read back through files: exact for the lossless ones, with and without
+// alpha; JPEG within a tolerance.
+TEST(Picture, RoundTripsThroughFiles) {
+  const struct {
+    const char* name;
+    bool alpha;
+    int tolerance;
+  } cases[] = {
+      {"p.png", false, 0},  {"p.png", true, 0},  {"p.bmp", false, 0}, {"p.bmp", true, 0},
+      {"p.tif", false, 0},  {"p.tiff", true, 0}, {"p.jpg", false, 8}, {"P.PNG", true, 0},
+      {"P.BMP", false, 0},  {"P.TIF", true, 0},  {"P.JPEG", false, 8},
+  };
+  TempDir dir;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + (c.alpha ? " with alpha" : ""));
+    const Picture original = Gradient(37, 23, c.alpha);
+    const std::u16string path = In(dir, c.name);
+    ASSERT_TRUE(pic::Save(original, path));
+    const std::optional<Picture> back = pic::Load(path);
+    ASSERT_TRUE(back);
+    ASSERT_EQ(back->width, original.width);
+    ASSERT_EQ(back->height, original.height);
+    if (c.tolerance == 0)
+      EXPECT_EQ(back->rgba, original.rgba);
+    else
+      EXPECT_LE(MaxDifference(*back, original), c.tolerance);
+    EXPECT_FALSE(fs::exists(fs::path(path + u".tmp")));
+  }
+}
+
+TEST(Picture, JpegLaysAlphaOverWhite) {
+  Picture clear = Gradient(16, 16, false);
+  for (std::size_t i = 3; i < clear.rgba.size(); i += 4) clear.rgba[i] = 0;
+  const auto bytes = pic::Encode(clear, Format::kJpeg);
+  ASSERT_TRUE(bytes);
+  const auto back = pic::Decode(*bytes, Format::kJpeg);
+  ASSERT_TRUE(back);
+  for (std::size_t i = 0; i < back->rgba.size(); ++i) ASSERT_GE(back->rgba[i], 250) << i;
+}
+
+// Bitmaps as other programs write them: palettes, 16-bit 5-5-5, top-down rows, 32 bits with the
+// fourth byte unused.
+TEST(Picture, ReadsOtherBitmapLayouts) {
+  auto header = [](std::int32_t w, std::int32_t h, int bpp, std::uint32_t colours,
+                   std::uint32_t palette_bytes) {
+    std::string b = "BM";
+    auto put32 = [&b](std::uint32_t v) {
+      for (int i = 0; i < 4; ++i) b += static_cast<char>((v >> (8 * i)) & 0xFF);
+    };
+    auto put16 = [&b](std::uint32_t v) {
+      b += static_cast<char>(v & 0xFF);
+      b += static_cast<char>(v >> 8);
+    };
+    put32(0);
+    put32(0);
+    put32(54 + palette_bytes);
+    put32(40);
+    put32(static_cast<std::uint32_t>(w));
+    put32(static_cast<std::uint32_t>(h));
+    put16(1);
+    put16(static_cast<std::uint32_t>(bpp));
+    put32(0);
+    put32(0);
+    put32(0);
+    put32(0);
+    put32(colours);
+    put32(0);
+    return b;
+  };
+  const struct {
+    const char* what;
+    std::string bytes;
+    std::vector<std::string> pixels;  // row by row from the top
+  } cases[] = {
+      // 1 bit, palette black and white-ish, 3x2 bottom-up: rows padded to 4 bytes.
+      {"1-bit palette",
+       header(3, 2, 1, 2, 8) + std::string("\0\0\0\0\x10\x20\x30\0", 8) +
+           std::string("\xA0\0\0\0", 4) + std::string("\x40\0\0\0", 4),
+       {"0,0,0,255", "48,32,16,255", "0,0,0,255", "48,32,16,255", "0,0,0,255", "48,32,16,255"}},
+      // 4 bits with an index past the 2-colour palette: black.
+      {"4-bit palette", header(2, 1, 4, 2, 8) + std::string("\1\2\3\0\4\5\6\0", 8) +
+                            std::string("\x1F\0\0\0", 4),
+       {"6,5,4,255", "0,0,0,255"}},
+      // 8 bits, top-down (negative height).
+      {"8-bit top-down", header(1, -2, 8, 2, 8) + std::string("\1\2\3\0\4\5\6\0", 8) +
+                             std::string("\0\0\0\0\1\0\0\0", 8),
+       {"3,2,1,255", "6,5,4,255"}},
+      // 16 bits 5-5-5: pure red and pure blue.
+      {"16-bit", header(2, 1, 16, 0, 0) + std::string("\x00\x7C\x1F\x00", 4),
+       {"255,0,0,255", "0,0,255,255"}},
+      // 32 bits without masks: the fourth byte is not alpha.
+      {"32-bit", header(1, 1, 32, 0, 0) + std::string("\x10\x20\x30\x00", 4),
+       {"48,32,16,255"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto p = pic::Decode(c.bytes, Format::kBmp);
+    ASSERT_TRUE(p);
+    ASSERT_EQ(p->width * p->height, c.pixels.size());
+    for (std::uint32_t i = 0; i < c.pixels.size(); ++i)
+      EXPECT_EQ(Rgba(At(*p, i % p->width, i / p->width)), c.pixels[i]) << i;
+  }
+}
+
+TEST(Picture, ZoomTwiceThroughFiles) {
+  TempDir dir;
+  ASSERT_TRUE(pic::Save(Blocks(), In(dir, "blocks.png")));
+  ASSERT_TRUE(pic::Zoom(In(dir, "blocks.png"), 2, 2, In(dir, "big.BMP")));
+  const auto big = pic::Load(In(dir, "big.BMP"));
+  ASSERT_TRUE(big);
+  ASSERT_EQ(big->width, 8u);
+  ASSERT_EQ(big->height, 8u);
+  // Inside a block the colour is the block's; the corners keep theirs.
+  EXPECT_EQ(Rgba(At(*big, 1, 1)), Rgba(kBlocks[0]));
+  EXPECT_EQ(Rgba(At(*big, 0, 0)), Rgba(kBlocks[0]));
+  EXPECT_EQ(Rgba(At(*big, 6, 1)), Rgba(kBlocks[1]));
+  EXPECT_EQ(Rgba(At(*big, 1, 6)), Rgba(kBlocks[2]));
+  EXPECT_EQ(Rgba(At(*big, 7, 7)), Rgba(kBlocks[3]));
+  // Pixel 3 of the row samples the source at 1.25: three quarters red, one quarter green.
+  const std::uint8_t* mixed = At(*big, 3, 0);
+  EXPECT_NEAR(mixed[0], 191, 1);
+  EXPECT_NEAR(mixed[1], 64, 1);
+  EXPECT_EQ(mixed[2], 0);
+
+  // Each direction has its own factor; sizes are rounded.
+  const auto flat = pic::Resample(Blocks(), 0.5, 3);
+  ASSERT_TRUE(flat);
+  EXPECT_EQ(flat->width, 2u);
+  EXPECT_EQ(flat->height, 12u);
+  const auto odd = pic::Resample(Gradient(3, 100, false), 0.5, 0.29);
+  ASSERT_TRUE(odd);
+  EXPECT_EQ(odd->width, 2u);
+  EXPECT_EQ(odd->height, 29u);
+}
+
+// A factor that is not finite and positive, or a result that would be empty or beyond the
+// bounds, is refused before anything is allocated or written.
+TEST(Picture, ZoomRefusesBadFactorsAndHugeResults) {
+  TempDir dir;
+  ASSERT_TRUE(pic::Save(Blocks(), In(dir, "blocks.png")));
+  const double inf = std::numeric_limits<double>::infinity();
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const struct {
+    double fx, fy;
+  } cases[] = {
+      {nan, 1}, {1, nan}, {inf, 1}, {1, inf}, {-inf, 1}, {0, 1}, {1, 0}, {-2, 2}, {2, -2},
+      {0.1, 1},     // 4 * 0.1 rounds to 0 pixels
+      {1e300, 1},   // would overflow any integer
+      {4097, 1},    // one side beyond 16384
+      {4096, 2049}, // each side within, the pixel count beyond
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.fx) + " x " + std::to_string(c.fy));
+    EXPECT_FALSE(pic::Zoom(In(dir, "blocks.png"), c.fx, c.fy, In(dir, "out.png")));
+    EXPECT_FALSE(fs::exists(dir.path() / "out.png"));
+    EXPECT_FALSE(pic::Resample(Blocks(), c.fx, c.fy));
+  }
+  // The side bound itself is allowed.
+  Picture dot;
+  dot.width = dot.height = 1;
+  dot.rgba = {1, 2, 3, 4};
+  const auto line = pic::Resample(dot, pic::kMaxSide, 1);
+  ASSERT_TRUE(line);
+  EXPECT_EQ(line->width, pic::kMaxSide);
+  EXPECT_EQ(Rgba(At(*line, pic::kMaxSide - 1, 0)), "1,2,3,4");
+  EXPECT_FALSE(pic::Resample(dot, pic::kMaxSide + 1, 1));
+}
+
+std::string Encoded(const Picture& p, Format f) {
+  const auto bytes = pic::Encode(p, f);
+  EXPECT_TRUE(bytes);
+  return bytes ? *bytes : std::string();
+}
+
+// Nothing is written when the source is missing, unreadable or of an unknown kind, or the
+// destination's kind is unknown; an existing destination stays as it was.
+TEST(Picture, FailuresWriteNothing) {
+  TempDir dir;
+  const std::string png = Encoded(Gradient(9, 9, false), Format::kPng);
+  WriteFile(dir.path() / "good.png", png);
+  WriteFile(dir.path() / "good.gif", png);
+  WriteFile(dir.path() / "noise.png", std::string(300, '\x5A'));
+  const struct {
+    const char* what;
+    std::string source, destination;
+  } cases[] = {
+      {"missing source", "none.png", "out.png"},
+      {"a folder as source", "sub.png", "out.png"},
+      {"unknown source extension", "good.gif", "out.png"},
+      {"no source extension", "good", "out.png"},
+      {"unknown destination extension", "good.png", "out.gif"},
+      {"corrupt source", "noise.png", "out.png"},
+      {"destination folder missing", "good.png", "no\\such\\out.png"},
+      {"destination is a folder", "good.png", "sub.png"},
+  };
+  fs::create_directory(dir.path() / "sub.png");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_FALSE(pic::Convert(In(dir, c.source), In(dir, c.destination)));
+    EXPECT_FALSE(pic::Zoom(In(dir, c.source), 2, 2, In(dir, c.destination)));
+    EXPECT_FALSE(fs::exists(dir.path() / "out.png"));
+    EXPECT_FALSE(fs::exists(dir.path() / "out.gif"));
+    EXPECT_FALSE(fs::exists(dir.path() / "sub.png.tmp"));
+    EXPECT_TRUE(fs::is_directory(dir.path() / "sub.png"));
+  }
+  WriteFile(dir.path() / "kept.bmp", "old");
+  EXPECT_FALSE(pic::Convert(In(dir, "noise.png"), In(dir, "kept.bmp")));
+  EXPECT_EQ(ReadFile(dir.path() / "kept.bmp"), "old");
+  EXPECT_TRUE(pic::Convert(In(dir, "good.png"), In(dir, "kept.bmp")));
+  EXPECT_EQ(ReadFile(dir.path() / "kept.bmp").substr(0, 2), "BM");
+
+  // A picture whose buffer does not match its size is not saved.
+  Picture wrong = Gradient(4, 4, false);
+  wrong.rgba.resize(10);
+  EXPECT_FALSE(pic::Save(wrong, In(dir, "wrong.png")));
+  EXPECT_FALSE(fs::exists(dir.path() / "wrong.png"));
+}
+
+// Garbage, cut-off files and one flipped byte in the middle of each format: refused, or read
+// without going out of bounds (the sanitizer run watches).
+TEST(Picture, CorruptFilesAreRefused) {
+  const Picture original = Gradient(40, 30, true);
+  for (Format f : {Format::kPng, Format::kJpeg, Format::kBmp, Format::kTiff}) {
+    SCOPED_TRACE(static_cast<int>(f));
+    const std::string good = Encoded(original, f);
+    ASSERT_TRUE(pic::Decode(good, f));
+    EXPECT_FALSE(pic::Decode("", f));
+    EXPECT_FALSE(pic::Decode(std::string(500, '\xA5'), f));
+    EXPECT_FALSE(pic::Decode(good.substr(0, good.size() / 2), f));
+    EXPECT_FALSE(pic::Decode(good.substr(0, 20), f));
+    for (std::size_t at = 0; at < good.size(); at += 7) {
+      std::string bad = good;
+      bad[at] = static_cast<char>(bad[at] ^ 0x5A);
+      const auto p = pic::Decode(bad, f);
+      if (p) {
+        EXPECT_LE(p->width, pic::kMaxSide);
+        EXPECT_EQ(p->rgba.size(), std::size_t(p->width) * p->height * 4);
+      }
+    }
+  }
+}
+
+// Headers that claim huge pictures: refused from the header, before the pixels are allocated (a
+// sanitizer build aborts on an allocation of that size).
+TEST(Picture, HugeHeadersAreRefusedBeforeDecoding) {
+  auto le32 = [](std::string& b, std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+  };
+  auto be32 = [](std::string& b, std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>((v >> (8 * (3 - i))) & 0xFF);
+  };
+  auto be16 = [](std::string& b, std::size_t at, std::uint32_t v) {
+    b[at] = static_cast<char>(v >> 8);
+    b[at + 1] = static_cast<char>(v & 0xFF);
+  };
+  const Picture small = Gradient(8, 8, false);
+
+  std::string bmp = Encoded(small, Format::kBmp);
+  le32(bmp, 18, 100000);
+  le32(bmp, 22, 100000);
+
+  std::string png = Encoded(small, Format::kPng);  // IHDR data at 16, its CRC at 29
+  be32(png, 16, 100000);
+  be32(png, 20, 100000);
+  be32(png, 29, static_cast<std::uint32_t>(
+                    crc32(0, reinterpret_cast<const Bytef*>(png.data() + 12), 17)));
+
+  std::string jpeg = Encoded(small, Format::kJpeg);
+  const std::size_t sof = jpeg.find("\xFF\xC0");
+  ASSERT_NE(sof, std::string::npos);
+  be16(jpeg, sof + 5, 60000);  // height, then width
+  be16(jpeg, sof + 7, 60000);
+
+  // A minimal TIFF: header, one directory with the entries below, no pixel data at all.
+  std::string tiff("II*\0\x08\0\0\0", 8);
+  const std::uint32_t entries[][4] = {
+      {256, 4, 1, 100000}, {257, 4, 1, 100000}, {258, 3, 1, 8}, {259, 3, 1, 1},
+      {262, 3, 1, 2},      {273, 4, 1, 8},      {277, 3, 1, 3}, {278, 4, 1, 100000},
+      {279, 4, 1, 30000},
+  };
+  tiff += static_cast<char>(std::size(entries));
+  tiff += '\0';
+  for (const auto& e : entries) {
+    std::string entry(12, '\0');
+    entry[0] = static_cast<char>(e[0] & 0xFF);
+    entry[1] = static_cast<char>(e[0] >> 8);
+    entry[2] = static_cast<char>(e[1]);
+    le32(entry, 4, e[2]);
+    le32(entry, 8, e[3]);
+    tiff += entry;
+  }
+  tiff += std::string(4, '\0');
+
+  // A complete bitmap one pixel wider than the bound.
+  Picture wide;
+  wide.width = pic::kMaxSide;
+  wide.height = 1;
+  wide.rgba.assign(wide.width * 4, 255);
+  std::string bmp_wide = Encoded(wide, Format::kBmp);
+  ASSERT_TRUE(pic::Decode(bmp_wide, Format::kBmp));
+  le32(bmp_wide, 18, pic::kMaxSide + 1);
+  bmp_wide += std::string(4, '\0');
+
+  const struct {
+    const char* what;
+    const std::string& bytes;
+    Format format;
+  } cases[] = {
+      {"bmp", bmp, Format::kBmp},
+      {"png", png, Format::kPng},
+      {"jpeg", jpeg, Format::kJpeg},
+      {"tiff", tiff, Format::kTiff},
+      {"bmp one pixel too wide", bmp_wide, Format::kBmp},
+  };
+  for (const auto& c : cases) EXPECT_FALSE(pic::Decode(c.bytes, c.format)) << c.what;
+}
+
+}  // namespace
