@@ -23,6 +23,9 @@ std::optional<Picture> DecodePng(const std::string& bytes) {
   std::optional<Picture> out = MakePicture(image.width, image.height);  // bounded first
   if (!out) return std::nullopt;
   image.format = PNG_FORMAT_RGBA;
+  // A 16-bit file that says nothing about its gamma is sRGB, as other programs take it, not
+  // linear light (which would brighten its mid-tones).
+  image.flags |= PNG_IMAGE_FLAG_16BIT_sRGB;
   if (!png_image_finish_read(&image, nullptr, out->rgba.data(),
                              static_cast<png_int_32>(out->width * 4), nullptr))
     return std::nullopt;

@@ -193,6 +193,37 @@ TEST(Picture, ReadsOtherBitmapLayouts) {
   }
 }
 
+std::string Chunk(const std::string& type, const std::string& data) {
+  std::string c;
+  for (int i = 3; i >= 0; --i) c += static_cast<char>((data.size() >> (8 * i)) & 0xFF);
+  c += type + data;
+  const std::string covered = type + data;
+  const auto crc = static_cast<std::uint32_t>(
+      crc32(0, reinterpret_cast<const Bytef*>(covered.data()), static_cast<uInt>(covered.size())));
+  for (int i = 3; i >= 0; --i) c += static_cast<char>((crc >> (8 * i)) & 0xFF);
+  return c;
+}
+
+// A 16-bit file without gamma information, as many programs write it, holds sRGB values: half
+// of full scale is 128, not the 186 that reading it as linear light would give.
+TEST(Picture, SixteenBitPngWithoutGammaIsSrgb) {
+  const std::string ihdr("\0\0\0\2\0\0\0\1\x10\x02\0\0\0", 13);  // 2x1, 16-bit RGB
+  const std::string row("\0\x80\x80\x80\x80\x80\x80\x40\x40\x40\x40\x40\x40", 13);
+  std::string idat(compressBound(static_cast<uLong>(row.size())), '\0');
+  uLongf size = static_cast<uLongf>(idat.size());
+  ASSERT_EQ(compress(reinterpret_cast<Bytef*>(&idat[0]), &size,
+                     reinterpret_cast<const Bytef*>(row.data()), static_cast<uLong>(row.size())),
+            Z_OK);
+  idat.resize(size);
+  const std::string png = std::string("\x89PNG\r\n\x1a\n") + Chunk("IHDR", ihdr) +
+                          Chunk("IDAT", idat) + Chunk("IEND", "");
+  const auto p = pic::Decode(png, Format::kPng);
+  ASSERT_TRUE(p);
+  ASSERT_EQ(p->width, 2u);
+  EXPECT_EQ(Rgba(At(*p, 0, 0)), "128,128,128,255");
+  EXPECT_EQ(Rgba(At(*p, 1, 0)), "64,64,64,255");
+}
+
 TEST(Picture, ZoomTwiceThroughFiles) {
   TempDir dir;
   ASSERT_TRUE(pic::Save(Blocks(), In(dir, "blocks.png")));
