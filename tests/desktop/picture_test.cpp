@@ -5,6 +5,11 @@
 
 #include <zlib.h>
 
+#include <array>
+#include <cstdio>
+
+#include <jpeglib.h>
+
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -224,6 +229,83 @@ TEST(Picture, SixteenBitPngWithoutGammaIsSrgb) {
   EXPECT_EQ(Rgba(At(*p, 1, 0)), "64,64,64,255");
 }
 
+// A little-endian TIFF: the header, one directory of {tag, type, count, value} entries (in tag
+// order) and then `data`; the strip offset entry (273) is pointed at the data.
+std::string Tiff(const std::vector<std::array<std::uint32_t, 4>>& entries, const std::string& data) {
+  auto le = [](std::string& b, std::uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) b += static_cast<char>((v >> (8 * i)) & 0xFF);
+  };
+  std::string t("II*\0\x08\0\0\0", 8);
+  le(t, static_cast<std::uint32_t>(entries.size()), 2);
+  const auto data_at = static_cast<std::uint32_t>(8 + 2 + 12 * entries.size() + 4);
+  for (const auto& e : entries) {
+    le(t, e[0], 2);
+    le(t, e[1], 2);
+    le(t, e[2], 4);
+    le(t, e[0] == 273 ? data_at : e[3], 4);
+  }
+  le(t, 0, 4);
+  return t + data;
+}
+
+// TIFF layouts other than 8-bit RGB(A) strips go through libtiff's RGBA reader: grey, and colour
+// with premultiplied (associated) alpha, which comes out straight.
+TEST(Picture, ReadsOtherTiffLayouts) {
+  const std::string grey = Tiff({{256, 4, 1, 2}, {257, 4, 1, 1}, {258, 3, 1, 8}, {259, 3, 1, 1},
+                                 {262, 3, 1, 1}, {273, 4, 1, 0}, {277, 3, 1, 1}, {278, 4, 1, 1},
+                                 {279, 4, 1, 2}},
+                                std::string("\0\xC8", 2));
+  auto p = pic::Decode(grey, Format::kTiff);
+  ASSERT_TRUE(p);
+  ASSERT_EQ(p->width, 2u);
+  EXPECT_EQ(Rgba(At(*p, 0, 0)), "0,0,0,255");
+  EXPECT_EQ(Rgba(At(*p, 1, 0)), "200,200,200,255");
+
+  const std::string premultiplied =
+      Tiff({{256, 4, 1, 1}, {257, 4, 1, 1}, {258, 3, 1, 8}, {259, 3, 1, 1}, {262, 3, 1, 2},
+            {273, 4, 1, 0}, {277, 3, 1, 4}, {278, 4, 1, 1}, {279, 4, 1, 4}, {338, 3, 1, 1}},
+           std::string("\x40\x20\x10\x80", 4));
+  p = pic::Decode(premultiplied, Format::kTiff);
+  ASSERT_TRUE(p);
+  EXPECT_EQ(Rgba(At(*p, 0, 0)), "128,64,32,128");
+}
+
+// CMYK JPEG files store 255 minus the ink (Adobe's convention).
+TEST(Picture, ReadsCmykJpeg) {
+  jpeg_compress_struct info;
+  jpeg_error_mgr err;
+  info.err = jpeg_std_error(&err);
+  jpeg_create_compress(&info);
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&info, &buffer, &size);
+  info.image_width = info.image_height = 8;
+  info.input_components = 4;
+  info.in_color_space = JCS_CMYK;
+  jpeg_set_defaults(&info);
+  jpeg_start_compress(&info, TRUE);
+  // No cyan, full magenta and yellow, no black: red.
+  std::vector<unsigned char> row = {255, 0, 0, 255};
+  row.resize(8 * 4);
+  for (std::size_t i = 4; i < row.size(); ++i) row[i] = row[i % 4];
+  while (info.next_scanline < 8) {
+    JSAMPROW r = row.data();
+    jpeg_write_scanlines(&info, &r, 1);
+  }
+  jpeg_finish_compress(&info);
+  const std::string bytes(reinterpret_cast<const char*>(buffer), size);
+  jpeg_destroy_compress(&info);
+  std::free(buffer);
+
+  const auto p = pic::Decode(bytes, Format::kJpeg);
+  ASSERT_TRUE(p);
+  const std::uint8_t* px = At(*p, 3, 3);
+  EXPECT_GE(px[0], 247);
+  EXPECT_LE(px[1], 8);
+  EXPECT_LE(px[2], 8);
+  EXPECT_EQ(px[3], 255);
+}
+
 TEST(Picture, ZoomTwiceThroughFiles) {
   TempDir dir;
   ASSERT_TRUE(pic::Save(Blocks(), In(dir, "blocks.png")));
@@ -393,25 +475,11 @@ TEST(Picture, HugeHeadersAreRefusedBeforeDecoding) {
   be16(jpeg, sof + 5, 60000);  // height, then width
   be16(jpeg, sof + 7, 60000);
 
-  // A minimal TIFF: header, one directory with the entries below, no pixel data at all.
-  std::string tiff("II*\0\x08\0\0\0", 8);
-  const std::uint32_t entries[][4] = {
-      {256, 4, 1, 100000}, {257, 4, 1, 100000}, {258, 3, 1, 8}, {259, 3, 1, 1},
-      {262, 3, 1, 2},      {273, 4, 1, 8},      {277, 3, 1, 3}, {278, 4, 1, 100000},
-      {279, 4, 1, 30000},
-  };
-  tiff += static_cast<char>(std::size(entries));
-  tiff += '\0';
-  for (const auto& e : entries) {
-    std::string entry(12, '\0');
-    entry[0] = static_cast<char>(e[0] & 0xFF);
-    entry[1] = static_cast<char>(e[0] >> 8);
-    entry[2] = static_cast<char>(e[1]);
-    le32(entry, 4, e[2]);
-    le32(entry, 8, e[3]);
-    tiff += entry;
-  }
-  tiff += std::string(4, '\0');
+  // A TIFF that claims 100000 x 100000 pixels and holds none.
+  const std::string tiff = Tiff({{256, 4, 1, 100000}, {257, 4, 1, 100000}, {258, 3, 1, 8},
+                                 {259, 3, 1, 1}, {262, 3, 1, 2}, {273, 4, 1, 0}, {277, 3, 1, 3},
+                                 {278, 4, 1, 100000}, {279, 4, 1, 30000}},
+                                "");
 
   // A complete bitmap one pixel wider than the bound.
   Picture wide;
