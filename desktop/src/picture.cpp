@@ -9,6 +9,7 @@
 #include <boost/gil/image_view_factory.hpp>
 #include <boost/gil/typedefs.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <new>
 
@@ -37,6 +38,36 @@ char16_t Lower(char16_t c) { return (c >= u'A' && c <= u'Z') ? c - u'A' + u'a' :
 bool WellFormed(const Picture& p) {
   return SizeAllowed(p.width, p.height) &&
          p.rgba.size() == static_cast<std::size_t>(p.width) * p.height * 4;
+}
+
+// Shrinks by averaging blocks of about kx by ky pixels (block edges spread evenly, so every source
+// pixel counts). Colours are weighted by their alpha, so transparent pixels do not darken.
+Picture BoxReduce(const Picture& p, std::uint32_t kx, std::uint32_t ky) {
+  Picture out;
+  out.width = p.width / kx;
+  out.height = p.height / ky;
+  out.rgba.resize(static_cast<std::size_t>(out.width) * out.height * 4);
+  for (std::uint32_t oy = 0; oy < out.height; ++oy) {
+    const std::uint64_t y0 = std::uint64_t(oy) * p.height / out.height;
+    const std::uint64_t y1 = std::uint64_t(oy + 1) * p.height / out.height;
+    for (std::uint32_t ox = 0; ox < out.width; ++ox) {
+      const std::uint64_t x0 = std::uint64_t(ox) * p.width / out.width;
+      const std::uint64_t x1 = std::uint64_t(ox + 1) * p.width / out.width;
+      std::uint64_t sum[4] = {0, 0, 0, 0};
+      for (std::uint64_t y = y0; y < y1; ++y)
+        for (std::uint64_t x = x0; x < x1; ++x) {
+          const std::uint8_t* px = &p.rgba[static_cast<std::size_t>((y * p.width + x) * 4)];
+          for (int c = 0; c < 3; ++c) sum[c] += std::uint64_t(px[c]) * px[3];
+          sum[3] += px[3];
+        }
+      const std::uint64_t n = (y1 - y0) * (x1 - x0);
+      std::uint8_t* dst = &out.rgba[(static_cast<std::size_t>(oy) * out.width + ox) * 4];
+      for (int c = 0; c < 3; ++c)
+        dst[c] = static_cast<std::uint8_t>(sum[3] ? (sum[c] + sum[3] / 2) / sum[3] : 0);
+      dst[3] = static_cast<std::uint8_t>((sum[3] + n / 2) / n);
+    }
+  }
+  return out;
 }
 
 }  // namespace
@@ -94,9 +125,16 @@ std::optional<Picture> Resample(const Picture& picture, double fx, double fy) {
     std::optional<Picture> out = MakePicture(static_cast<std::uint64_t>(w),
                                              static_cast<std::uint64_t>(h));
     if (!out) return std::nullopt;
+    // Bilinear sampling looks at 2 x 2 pixels only, so a reduction by more than half would skip
+    // pixels (and alias); whole factors of it are averaged first.
+    const std::uint32_t kx = picture.width / out->width, ky = picture.height / out->height;
+    std::optional<Picture> reduced;
+    if (kx >= 2 || ky >= 2)
+      reduced = BoxReduce(picture, std::max(kx, 1u), std::max(ky, 1u));
+    const Picture& in = reduced ? *reduced : picture;
     const auto src = gil::interleaved_view(
-        picture.width, picture.height,
-        reinterpret_cast<const gil::rgba8_pixel_t*>(picture.rgba.data()), picture.width * 4);
+        in.width, in.height, reinterpret_cast<const gil::rgba8_pixel_t*>(in.rgba.data()),
+        in.width * 4);
     const auto dst = gil::interleaved_view(out->width, out->height,
                                            reinterpret_cast<gil::rgba8_pixel_t*>(out->rgba.data()),
                                            out->width * 4);
@@ -104,8 +142,8 @@ std::optional<Picture> Resample(const Picture& picture, double fx, double fy) {
     // takes the edge pixel for the half pixel beyond the first and last centres.
     using matrix = gil::matrix3x2<double>;
     const matrix map = matrix::get_translate(0.5, 0.5) *
-                       matrix::get_scale(double(picture.width) / out->width,
-                                         double(picture.height) / out->height) *
+                       matrix::get_scale(double(in.width) / out->width,
+                                         double(in.height) / out->height) *
                        matrix::get_translate(-0.5, -0.5);
     gil::resample_pixels(src, dst, map, gil::bilinear_sampler());
     return out;

@@ -337,6 +337,33 @@ TEST(Picture, ZoomTwiceThroughFiles) {
   EXPECT_EQ(odd->height, 29u);
 }
 
+// Shrinking averages every source pixel: a fine checkerboard becomes an even grey, not a pattern
+// of whichever pixels the sampling points hit. Transparent pixels lend no colour.
+TEST(Picture, ShrinkingAverages) {
+  Picture board;
+  board.width = board.height = 64;
+  for (std::uint32_t y = 0; y < 64; ++y)
+    for (std::uint32_t x = 0; x < 64; ++x) {
+      const std::uint8_t v = (x + y) % 2 ? 255 : 0;
+      board.rgba.insert(board.rgba.end(), {v, v, v, 255});
+    }
+  for (double f : {0.3, 0.1, 0.05}) {
+    SCOPED_TRACE(f);
+    const auto small = pic::Resample(board, f, f);
+    ASSERT_TRUE(small);
+    EXPECT_EQ(small->width, static_cast<std::uint32_t>(std::lround(64 * f)));
+    for (std::size_t i = 0; i < small->rgba.size(); i += 4)
+      ASSERT_NEAR(small->rgba[i], 128, 20) << "pixel " << i / 4;
+  }
+  Picture half_clear;
+  half_clear.width = 4;
+  half_clear.height = 1;
+  half_clear.rgba = {0, 0, 0, 0, 200, 100, 50, 255, 0, 0, 0, 0, 200, 100, 50, 255};
+  const auto dot = pic::Resample(half_clear, 0.25, 1);
+  ASSERT_TRUE(dot);
+  EXPECT_EQ(Rgba(At(*dot, 0, 0)), "200,100,50,128");
+}
+
 // A factor that is not finite and positive, or a result that would be empty or beyond the
 // bounds, is refused before anything is allocated or written.
 TEST(Picture, ZoomRefusesBadFactorsAndHugeResults) {

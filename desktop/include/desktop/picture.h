@@ -41,8 +41,9 @@ std::optional<Picture> Decode(const std::string& bytes, Format format);
 // pixel is not opaque; JPEG has none and gets the picture laid over white.
 std::optional<std::string> Encode(const Picture& picture, Format format);
 
-// The picture resampled (bilinear) to round(width * fx) by round(height * fy). Nothing when a
-// factor is not finite and positive, or the result would be empty or beyond the bounds.
+// The picture resampled to round(width * fx) by round(height * fy): bilinear, after averaging
+// blocks of pixels where it shrinks to half or less. Nothing when a factor is not finite and
+// positive, or the result would be empty or beyond the bounds.
 std::optional<Picture> Resample(const Picture& picture, double fx, double fy);
 
 // Decode / Encode of a file in the format of its extension.
