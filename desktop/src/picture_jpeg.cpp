@@ -7,6 +7,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include <jpeglib.h>
 #include <jerror.h>
@@ -43,10 +44,13 @@ void InitErrors(ErrorManager& err) {
   err.truncated = false;
 }
 
+int Orientation(const jpeg_decompress_struct& info);
+
 struct Decompressor {
   ErrorManager err;
   jpeg_decompress_struct info;
   bool created = false;
+  int orientation = 1;  // of the Exif block; the saved markers are gone after decompression
   ~Decompressor() {
     if (created) jpeg_destroy_decompress(&info);
   }
@@ -59,7 +63,9 @@ bool ReadHeader(Decompressor& d, const std::string& bytes) {
   d.created = true;
   jpeg_mem_src(&d.info, reinterpret_cast<const unsigned char*>(bytes.data()),
                static_cast<unsigned long>(bytes.size()));
+  jpeg_save_markers(&d.info, JPEG_APP0 + 1, 0xFFFF);  // Exif, for the orientation
   if (jpeg_read_header(&d.info, TRUE) != JPEG_HEADER_OK) return false;
+  d.orientation = Orientation(d.info);
   const J_COLOR_SPACE in = d.info.jpeg_color_space;
   d.info.out_color_space = (in == JCS_CMYK || in == JCS_YCCK) ? JCS_CMYK : JCS_EXT_RGBA;
   return true;
@@ -112,6 +118,67 @@ bool WriteRows(Compressor& c, const std::uint8_t* rgb, std::uint32_t width, std:
   return true;
 }
 
+// The orientation (1 to 8) of an Exif block: the tag 0x0112 of its first directory. 1 (as stored)
+// when there is none or the block is malformed.
+int ExifOrientation(const std::uint8_t* data, std::size_t size) {
+  if (size < 14 || std::memcmp(data, "Exif\0\0", 6) != 0) return 1;
+  const std::uint8_t* tiff = data + 6;
+  const std::size_t n = size - 6;
+  const bool le = tiff[0] == 'I' && tiff[1] == 'I';
+  if (!le && !(tiff[0] == 'M' && tiff[1] == 'M')) return 1;
+  auto u16 = [&](std::size_t at) -> std::uint32_t {
+    return le ? tiff[at] | tiff[at + 1] << 8 : tiff[at] << 8 | tiff[at + 1];
+  };
+  auto u32 = [&](std::size_t at) -> std::uint32_t {
+    return le ? u16(at) | u16(at + 2) << 16 : u16(at) << 16 | u16(at + 2);
+  };
+  const std::uint32_t ifd = u32(4);
+  if (ifd > n - 2) return 1;
+  const std::uint32_t count = u16(ifd);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::size_t at = ifd + 2 + std::size_t(i) * 12;
+    if (at + 12 > n) return 1;
+    if (u16(at) == 0x0112 && u16(at + 2) == 3) {  // SHORT
+      const std::uint32_t v = u16(at + 8);
+      return v >= 1 && v <= 8 ? static_cast<int>(v) : 1;
+    }
+  }
+  return 1;
+}
+
+int Orientation(const jpeg_decompress_struct& info) {
+  for (jpeg_saved_marker_ptr m = info.marker_list; m; m = m->next)
+    if (m->marker == JPEG_APP0 + 1) return ExifOrientation(m->data, m->data_length);
+  return 1;
+}
+
+// The picture turned upright as its orientation says (rotations and mirrors of Exif).
+Picture Orient(const Picture& p, int orientation) {
+  const bool swap = orientation >= 5;
+  Picture out;
+  out.width = swap ? p.height : p.width;
+  out.height = swap ? p.width : p.height;
+  out.rgba.resize(p.rgba.size());
+  const std::uint32_t w = p.width, h = p.height;
+  for (std::uint32_t sy = 0; sy < h; ++sy)
+    for (std::uint32_t sx = 0; sx < w; ++sx) {
+      std::uint32_t dx = sx, dy = sy;
+      switch (orientation) {
+        case 2: dx = w - 1 - sx; break;                      // mirrored left to right
+        case 3: dx = w - 1 - sx, dy = h - 1 - sy; break;     // upside down
+        case 4: dy = h - 1 - sy; break;                      // mirrored top to bottom
+        case 5: dx = sy, dy = sx; break;                     // transposed
+        case 6: dx = h - 1 - sy, dy = sx; break;             // to be turned clockwise
+        case 7: dx = h - 1 - sy, dy = w - 1 - sx; break;     // transversed
+        case 8: dx = sy, dy = w - 1 - sx; break;             // to be turned anticlockwise
+        default: break;
+      }
+      std::memcpy(&out.rgba[(std::size_t(dy) * out.width + dx) * 4],
+                  &p.rgba[(std::size_t(sy) * w + sx) * 4], 4);
+    }
+  return out;
+}
+
 }  // namespace
 
 std::optional<Picture> DecodeJpeg(const std::string& bytes) {
@@ -135,6 +202,9 @@ std::optional<Picture> DecodeJpeg(const std::string& bytes) {
       px[3] = 255;
     }
   }
+  // A camera that stores its picture turned says so in the Exif block; the picture is handed on
+  // upright, as every viewer shows it (the formats it is saved in carry no such note).
+  if (d.orientation != 1) return Orient(*out, d.orientation);
   return out;
 }
 

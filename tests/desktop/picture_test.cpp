@@ -75,6 +75,12 @@ int MaxDifference(const Picture& a, const Picture& b) {
   return most;
 }
 
+std::string Encoded(const Picture& p, Format f) {
+  const auto bytes = pic::Encode(p, f);
+  EXPECT_TRUE(bytes);
+  return bytes ? *bytes : std::string();
+}
+
 TEST(Picture, FormatFromTheExtensionWithoutRegardToCase) {
   const struct {
     std::u16string path;
@@ -306,6 +312,62 @@ TEST(Picture, ReadsCmykJpeg) {
   EXPECT_EQ(px[3], 255);
 }
 
+// A JPEG picture with an Exif orientation comes out upright. The fixture is 32 x 16, its left half
+// red and its right half blue, with an Exif block (either byte order) put after the start marker.
+TEST(Picture, JpegExifOrientationIsApplied) {
+  Picture halves;
+  halves.width = 32;
+  halves.height = 16;
+  for (std::uint32_t y = 0; y < 16; ++y)
+    for (std::uint32_t x = 0; x < 32; ++x)
+      halves.rgba.insert(halves.rgba.end(), x < 16 ? std::initializer_list<std::uint8_t>{255, 0, 0, 255}
+                                                   : std::initializer_list<std::uint8_t>{0, 0, 255, 255});
+  const std::string plain = Encoded(halves, Format::kJpeg);
+  auto with_exif = [&plain](bool little, int orientation) {
+    const std::string ifd =
+        little ? std::string("II*\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0", 18) +
+                     static_cast<char>(orientation) + std::string(7, '\0')
+               : std::string("MM\0*\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0", 19) +
+                     static_cast<char>(orientation) + std::string(6, '\0');
+    const std::string body = std::string("Exif\0\0", 6) + ifd;
+    const std::size_t length = body.size() + 2;
+    return plain.substr(0, 2) + "\xFF\xE1" + static_cast<char>(length >> 8) +
+           static_cast<char>(length & 0xFF) + body + plain.substr(2);
+  };
+  auto red = [](const Picture& p, std::uint32_t x, std::uint32_t y) {
+    const std::uint8_t* px = At(p, x, y);
+    return px[0] > 200 && px[2] < 60;
+  };
+  auto blue = [](const Picture& p, std::uint32_t x, std::uint32_t y) {
+    const std::uint8_t* px = At(p, x, y);
+    return px[2] > 200 && px[0] < 60;
+  };
+  const struct {
+    bool little;
+    int orientation;
+    std::uint32_t width, height;
+    bool red_first;  // red at the top (turned) or at the left (not turned)
+  } cases[] = {
+      {true, 1, 32, 16, true},  {true, 2, 32, 16, false}, {false, 3, 32, 16, false},
+      {true, 4, 32, 16, true},  {false, 5, 16, 32, true}, {true, 6, 16, 32, true},
+      {false, 6, 16, 32, true}, {true, 7, 16, 32, false}, {false, 8, 16, 32, false},
+      {true, 9, 32, 16, true},  // not an orientation: as stored
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.little ? "II " : "MM ") + std::to_string(c.orientation));
+    const auto p = pic::Decode(with_exif(c.little, c.orientation), Format::kJpeg);
+    ASSERT_TRUE(p);
+    ASSERT_EQ(p->width, c.width);
+    ASSERT_EQ(p->height, c.height);
+    const bool turned = c.width == 16;
+    const std::uint32_t fx = turned ? 8 : 4, fy = turned ? 4 : 8;  // in the first half
+    const std::uint32_t lx = turned ? 8 : 27, ly = turned ? 27 : 8;  // in the last half
+    EXPECT_EQ(red(*p, fx, fy), c.red_first);
+    EXPECT_EQ(blue(*p, lx, ly), c.red_first);
+    EXPECT_EQ(blue(*p, fx, fy), !c.red_first);
+  }
+}
+
 TEST(Picture, ZoomTwiceThroughFiles) {
   TempDir dir;
   ASSERT_TRUE(pic::Save(Blocks(), In(dir, "blocks.png")));
@@ -395,12 +457,6 @@ TEST(Picture, ZoomRefusesBadFactorsAndHugeResults) {
   EXPECT_EQ(line->width, pic::kMaxSide);
   EXPECT_EQ(Rgba(At(*line, pic::kMaxSide - 1, 0)), "1,2,3,4");
   EXPECT_FALSE(pic::Resample(dot, pic::kMaxSide + 1, 1));
-}
-
-std::string Encoded(const Picture& p, Format f) {
-  const auto bytes = pic::Encode(p, f);
-  EXPECT_TRUE(bytes);
-  return bytes ? *bytes : std::string();
 }
 
 // Nothing is written when the source is missing, unreadable or of an unknown kind, or the

@@ -34,7 +34,9 @@ struct Picture {
 std::optional<Format> FormatOf(const std::u16string& path);
 
 // The picture held by the bytes of a file of that format; nothing when the bytes are not a
-// readable picture of the format, or the picture is larger than the bounds above.
+// readable picture of the format, or the picture is larger than the bounds above. A JPEG picture
+// whose Exif block says it is stored turned or mirrored is turned upright (TIFF too, through its
+// orientation tag).
 std::optional<Picture> Decode(const std::string& bytes, Format format);
 
 // The file bytes of the picture. Alpha is kept by PNG, TIFF and BMP (32 bits a pixel) when some
