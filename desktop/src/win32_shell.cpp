@@ -2,6 +2,8 @@
 // methods do not look at argument 1.
 #include "desktop/win32_shell.h"
 
+#include "desktop/picture.h"
+
 #include "hostbase/profile.h"
 #include "luabind/args.h"
 #include "luabind/registration.h"
@@ -9,6 +11,7 @@
 
 #include "qv/md5.h"
 #include "qv/message_loop.h"
+#include "qv/text.h"
 
 #include <lauxlib.h>
 
@@ -146,6 +149,23 @@ int GetDataMD5(lua_State* L) {
   return 1;
 }
 
+// A factor that is not a number is taken as 0, which the picture code refuses.
+int ZoomPic(lua_State* L) {
+  const std::u16string source = qv::text::wide_to_utf16(luabind::check_wstring(L, 2));
+  const double fx = luabind::opt_number(L, 3, 0);
+  const double fy = luabind::opt_number(L, 4, 0);
+  const std::u16string destination = qv::text::wide_to_utf16(luabind::check_wstring(L, 5));
+  lua_pushboolean(L, picture::Zoom(source, fx, fy, destination));
+  return 1;
+}
+
+int ConvertPic(lua_State* L) {
+  const std::u16string source = qv::text::wide_to_utf16(luabind::check_wstring(L, 2));
+  const std::u16string destination = qv::text::wide_to_utf16(luabind::check_wstring(L, 3));
+  picture::Convert(source, destination);
+  return 0;
+}
+
 const QVLRT_METHOD kMethods[] = {
     {"PostQuitMessage", PostQuitMessage, 0},
     {"GetTickCount", GetTickCount, 0},
@@ -157,6 +177,9 @@ const QVLRT_METHOD kMethods[] = {
     {"GetDiskFreeSpace", DiskFreeSpace, 0},
     {"URLEncode", URLEncode, 0},
     {"GetDataMD5", GetDataMD5, 0},
+    // ZoomPic and ConvertPic follow InVokeJsFun in the full table.
+    {"ZoomPic", ZoomPic, 0},
+    {"ConvertPic", ConvertPic, 0},
     {nullptr, nullptr, 0},
 };
 
