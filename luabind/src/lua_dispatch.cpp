@@ -1,18 +1,19 @@
-// The Lua side of LuaDispatch. The userdata holds the object's one Lua reference; __gc lets it
+// The Lua side of LuaDispatch (registered by lua_dispatch_registration.cpp, away from the
+// Windows headers' RegisterClass macro). The userdata holds the object's one Lua reference; __gc lets it
 // go, and the object lives on while a page still holds its own.
 #include "luabind/lua_dispatch.h"
 
 #include "com/variant_lua.h"
 #include "lua_dispatch_object.h"
 #include "luabind/args.h"
-#include "luabind/registration.h"
+#include "lua_dispatch_methods.h"
 
 #include <cstdint>
 #include <vector>
 
 namespace luabind {
 
-using com::LuaDispatch;
+using namespace com;  // the SDK's names on Windows, the portable declaration's on Linux
 
 namespace {
 
@@ -22,7 +23,7 @@ struct CLuaDispatchFactory {};
 
 int CreateLuaDispatch(lua_State* L) {
   if (!check_object<CLuaDispatchFactory>(L, kLuaDispatchFactoryClass)) return 0;
-  com::com_ptr<LuaDispatch> object = LuaDispatch::Create();
+  com_ptr<LuaDispatch> object = LuaDispatch::Create();
   if (!object) return 0;
   QVLRT_PushQVObject(L, kLuaDispatchClass, object.get());
   object.detach();  // the userdata's reference from here on
@@ -43,7 +44,7 @@ int Gc(lua_State* L) {
 int GetDispatch(lua_State* L) {
   LuaDispatch* d = check(L);
   if (!d) return 0;
-  lua_pushlightuserdata(L, static_cast<com::IDispatch*>(d));
+  lua_pushlightuserdata(L, static_cast<IDispatch*>(d));
   return 1;
 }
 
@@ -80,10 +81,10 @@ int FireEvent(lua_State* L) {
   LuaDispatch* d = check(L);
   if (!d) return 0;
   check_wstring(L, 2);
-  std::vector<com::variant> args;
+  std::vector<variant> args;
   for (int i = 3; !is_none_or_nil(L, i); ++i) {
-    com::variant v;
-    if (!com::LuaToVariant(L, i, &v)) return 0;
+    variant v;
+    if (!LuaToVariant(L, i, &v)) return 0;
     args.push_back(std::move(v));
   }
   return 0;
@@ -97,12 +98,14 @@ int DetachEvent(lua_State* L) {
   return 0;
 }
 
-const QVLRT_METHOD kFactoryMethods[] = {
+}  // namespace
+
+const QVLRT_METHOD kLuaDispatchFactoryMethods[] = {
     {"CreateLuaDispatch", CreateLuaDispatch, 0},
     {nullptr, nullptr, 0},
 };
 
-const QVLRT_METHOD kMethods[] = {
+const QVLRT_METHOD kLuaDispatchMethods[] = {
     {"__gc", Gc, 0},
     {"GetDispatch", GetDispatch, 0},
     {"RegisterFunction", RegisterFunction, 0},
@@ -112,20 +115,9 @@ const QVLRT_METHOD kMethods[] = {
     {nullptr, nullptr, 0},
 };
 
-void* FactoryInstance(std::uintptr_t) {
+void* LuaDispatchFactoryInstance(std::uintptr_t) {
   static CLuaDispatchFactory factory;
   return &factory;
-}
-
-}  // namespace
-
-void RegisterLuaDispatchFactory(QVLRT_ENV env) {
-  RegisterGlobal(env, kLuaDispatchFactoryObject, kLuaDispatchFactoryClass, kFactoryMethods,
-                 FactoryInstance);
-}
-
-void RegisterLuaDispatchClass(QVLRT_ENV env) {
-  RegisterClass(env, kLuaDispatchClass, kMethods);
 }
 
 }  // namespace luabind

@@ -9,7 +9,8 @@ bool VariantToLua(const VARIANT& v, lua_arg* out) {
     case VT_I2: case VT_I4: case VT_R4: case VT_R8: case VT_CY: case VT_DECIMAL:
     case VT_I1: case VT_UI1: case VT_UI2: case VT_UI4: case VT_INT: case VT_UINT: {
       variant r8;
-      if (FAILED(VariantChangeType(r8.get(), &v, 0, VT_R8))) return false;
+      // The change reads its source only; some SDK headers declare it without const.
+      if (FAILED(VariantChangeType(r8.get(), const_cast<VARIANT*>(&v), 0, VT_R8))) return false;
       out->type = lua_arg::number;
       out->n = r8->dblVal;
       return true;
