@@ -47,6 +47,8 @@ std::uint32_t& next_dispid() {
   return next;
 }
 
+constexpr UINT kMaxArguments = 100000;  // far above Lua's stack limit; keeps the int in range
+
 std::wstring name_of(const OLECHAR* units) {
   std::u16string u;
   for (; *units; ++units) u.push_back(static_cast<char16_t>(*units));
@@ -158,16 +160,18 @@ HRESULT LuaDispatch::call(DISPID id, DISPPARAMS* params, VARIANT* result) {
   bool have_result = false;
   CLuaEvent* function = nullptr;
   while (functions->Next(&function) == 0) {
+    lua_State* L = function->state();
+    const int top = lua_gettop(L);
+    // The page decides how many arguments come; Lua's stack grows only on request, and only
+    // to its own limit (a few thousand values).
+    if (params->cArgs > kMaxArguments || !lua_checkstack(L, static_cast<int>(params->cArgs) + 2))
+      return E_FAIL;
     if (!converted) {
       args.resize(params->cArgs);
       for (UINT i = 0; i < params->cArgs; ++i)
         if (!VariantToLua(params->rgvarg[i], &args[i])) return E_FAIL;
       converted = true;
     }
-    lua_State* L = function->state();
-    const int top = lua_gettop(L);
-    // The page decides how many arguments come; Lua's stack grows only on request.
-    if (!lua_checkstack(L, static_cast<int>(args.size()) + 2)) return E_FAIL;
     lua_rawgeti(L, LUA_REGISTRYINDEX, function->ref());
     for (const lua_arg& a : args) PushLuaArg(L, a);
     QVLRT_LuaCall(L, static_cast<int>(args.size()), 1, "CLuaEvent::Call");  // an error gives nil

@@ -418,7 +418,7 @@ TEST_F(LuaDispatchTest, InvokeWithAnUnknownDispidFails) {
   run("other = nil");
 }
 
-TEST_F(LuaDispatchTest, ManyArgumentsReachLua) {
+TEST_F(LuaDispatchTest, ManyArgumentsReachLuaUpToItsStackLimit) {
   run("d:RegisterFunction('count', function(...) "
       "  local sum = 0 for i = 1, select('#', ...) do sum = sum + select(i, ...) end "
       "  return select('#', ...) * 1000000 + sum end)");
@@ -428,6 +428,18 @@ TEST_F(LuaDispatchTest, ManyArgumentsReachLua) {
   EXPECT_EQ(invoke(page.get(), id_of(page.get(), u"count"), args, result.get()), S_OK);
   ASSERT_EQ(result->vt, VT_R8);
   EXPECT_EQ(result->dblVal, 500 * 1000000.0 + 500 * 501 / 2);
+  // Beyond what Lua's stack takes: refused before anything is read or called.
+  run("d:RegisterFunction('f', logger('f'))");
+  const DISPID f = id_of(page.get(), u"f");
+  std::vector<variant> too_many(9000);
+  for (variant& v : too_many) v = v_i4(1);
+  EXPECT_EQ(invoke(page.get(), f, too_many, nullptr), E_FAIL);
+  VARIANT one;
+  VariantInit(&one);
+  DISPPARAMS lying{&one, nullptr, 0x80000000u, 0};  // claims far more than it holds
+  EXPECT_EQ(page->Invoke(f, IID_NULL, 0, DISPATCH_METHOD, &lying, nullptr, nullptr, nullptr),
+            E_FAIL);
+  EXPECT_EQ(calls(), "");
 }
 
 TEST_F(LuaDispatchTest, CallsFromAnotherThreadAreRefusedWithoutTouchingLua) {
