@@ -4,6 +4,7 @@
 
 #include "com_shape.h"
 
+#include <cstddef>
 #include <string>
 #include <utility>
 
@@ -53,6 +54,7 @@ class bstr {
   bstr() = default;
   // Null when the units cannot be allocated.
   explicit bstr(const std::u16string& units) {
+    if (units.size() >= kMaxUnits) return;  // beyond a BSTR's 32-bit byte count
     std::basic_string<OLECHAR> copy(units.begin(), units.end());
     b_ = SysAllocStringLen(copy.data(), static_cast<UINT>(copy.size()));
   }
@@ -78,6 +80,7 @@ class bstr {
   }
 
  private:
+  static constexpr std::size_t kMaxUnits = 0x7FFFFFF0u / sizeof(OLECHAR);
   BSTR b_ = nullptr;
 };
 
