@@ -57,7 +57,9 @@ class LuaDispatch final : public IDispatch {
                                           DISPID* ids) override;
   // Calls the functions of the DISPID's name in registration order with the arguments in the
   // automation array's order (element 0 first); the last function's non-nil result is the
-  // result. E_FAIL for an unknown DISPID or a value without a conversion.
+  // result. E_FAIL for an unknown DISPID, a value without a conversion or more arguments than
+  // Lua's stack takes; E_INVALIDARG without a parameter block. Both IDispatch calls give
+  // RPC_E_WRONG_THREAD on any thread but the one that made the object.
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags,
                                    DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
                                    UINT* arg_error) override;
