@@ -1,6 +1,6 @@
 // The Lua side of LuaDispatch (registered by lua_dispatch_registration.cpp, away from the
-// Windows headers' RegisterClass macro). The userdata holds the object's one Lua reference; __gc lets it
-// go, and the object lives on while a page still holds its own.
+// Windows headers' RegisterClass macro). The userdata holds the object's one Lua reference;
+// __gc lets it go, and the object lives on while a page still holds its own.
 #include "luabind/lua_dispatch.h"
 
 #include "com/variant_lua.h"
