@@ -211,6 +211,8 @@ bool StartUp(const HostHooks& h) {
   singleton_ex<CDeviceManager>::acquire();
   trace("create CDeviceManager");
 
+  // The COM module object (app::Application, Windows) is not started here: it makes the global
+  // interface table on its first request, and shutdown leaves it alone as well.
   InitEngine();
   return true;
 }
