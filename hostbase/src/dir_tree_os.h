@@ -2,18 +2,15 @@
 // Paths may use "\" or "/".
 #pragma once
 
+#include "hostbase/dir_tree.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace hostbase::os {
 
-struct dir_entry {
-  std::wstring name;
-  bool is_dir = false;   // a real folder, never a link to one
-  bool is_link = false;  // a symbolic link or junction, to be removed as a link
-  bool link_to_dir = false;  // a link that the system removes as a folder (Windows junctions)
-};
+using dir_entry = DirEntry;
 
 // The entries without "." and ".."; false when the folder cannot be listed.
 bool list_dir(const std::wstring& dir, std::vector<dir_entry>& out);

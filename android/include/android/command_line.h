@@ -1,25 +1,13 @@
-// Command lines in the form the ADB runner builds them: one string, split into arguments by the
-// Windows rules (those of CommandLineToArgvW), so that one command line means the same arguments
-// on every target.
+// The command-line rules of the ADB runner live in corelib, where the desktop's process starts
+// use them too; these names keep the runner's code as it is.
 #pragma once
 
-#include <string>
-#include <vector>
+#include "qv/command_line.h"
 
 namespace tiv::android {
 
-// Splits a command line. The first argument (the program) ends at the next blank, or at the
-// closing quote when it starts with one, and knows no backslash escapes. Later arguments follow
-// the backslash/quote rules: 2n backslashes before a quote give n backslashes and the quote
-// opens or closes a quoted part; 2n+1 give n backslashes and a literal quote; backslashes not
-// before a quote stay as they are; inside a quoted part, a doubled quote is a literal quote.
-// Blanks are space and tab. An empty or all-blank line gives no arguments.
-std::vector<std::wstring> split_command_line(const std::wstring& line);
-
-// Quotes one argument so that split_command_line gives it back unchanged (not for the program).
-std::wstring quote_argument(const std::wstring& arg);
-
-// The rest of a command line after its program argument and the blanks behind it, unchanged.
-std::wstring command_line_tail(const std::wstring& line);
+using qv::command_line_tail;
+using qv::quote_argument;
+using qv::split_command_line;
 
 }  // namespace tiv::android

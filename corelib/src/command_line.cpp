@@ -1,6 +1,6 @@
-#include "android/command_line.h"
+#include "qv/command_line.h"
 
-namespace tiv::android {
+namespace qv {
 namespace {
 
 bool is_blank(wchar_t c) { return c == L' ' || c == L'\t'; }
@@ -116,4 +116,4 @@ std::wstring command_line_tail(const std::wstring& line) {
   return line.substr(i);
 }
 
-}  // namespace tiv::android
+}  // namespace qv
