@@ -24,7 +24,6 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
-#include <cwctype>
 #include <thread>
 
 namespace desktop {
@@ -103,7 +102,15 @@ int RegistryRoot(const std::string& name, bool allow_current_config) {
 
 namespace {
 
-wchar_t fold(wchar_t c) { return static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c))); }
+// Case folding that does not depend on the C locale: ASCII, Latin-1, Greek and Cyrillic capitals,
+// the letters of names that the other target's listing compares without case.
+wchar_t fold(wchar_t c) {
+  if ((c >= L'A' && c <= L'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7) ||
+      (c >= 0x391 && c <= 0x3AB && c != 0x3A2) || (c >= 0x410 && c <= 0x42F))
+    return static_cast<wchar_t>(c + 0x20);
+  if (c >= 0x400 && c <= 0x40F) return static_cast<wchar_t>(c + 0x50);
+  return c;
+}
 
 bool match_from(const std::wstring& name, std::size_t n, const std::wstring& pattern,
                 std::size_t p) {
