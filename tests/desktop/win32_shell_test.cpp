@@ -1,4 +1,5 @@
 #include "desktop/win32_shell.h"
+#include "shell_lua.h"
 #include "test_files.h"
 
 #include "desktop/archive.h"
@@ -22,21 +23,10 @@
 
 namespace {
 
-lua_State* state() { return QVLRT_GetLuaState(QVLRT_GetRuntime(QVLRT_GetEnv(0), 0)); }
+using shell_test::obj;
+using shell_test::run;
 
-// Runs the code; the value of the global "result" as a string ("" when the code raised).
-std::string run(const std::string& code) {
-  static const bool registered = (desktop::RegisterWin32Shell(QVLRT_GetEnv(0)), true);
-  (void)registered;
-  lua_State* L = state();
-  const int top = lua_gettop(L);
-  EXPECT_EQ(luaL_loadstring(L, code.c_str()), 0);
-  if (QVLRT_LuaCall(L, 0, 0, "test") != 0) return "";
-  lua_getglobal(L, "result");
-  std::string r = lua_isstring(L, -1) ? lua_tostring(L, -1) : "(not a string)";
-  lua_settop(L, top);
-  return r;
-}
+}  // namespace
 
 TEST(Win32Shell, TicksAndEndsTheLoop) {
   EXPECT_EQ(run("local t = _G['Win32Shell.Object']:GetTickCount() "
@@ -201,15 +191,12 @@ TEST(Win32Shell, TempDirAndDiskSpaceFromLua) {
             "0 0");
 }
 
-}  // namespace
 
 // ---- the rest of the object ---------------------------------------------------------------------
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string obj() { return "local o = _G['Win32Shell.Object'] "; }
 
 // A path as Lua code text in the Windows form the user interface hands over.
 std::string win_text(const fs::path& p) {

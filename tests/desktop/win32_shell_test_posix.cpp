@@ -1,6 +1,7 @@
 // "Win32Shell.Object" on Linux: links and deep trees in the folder walks, the desktop opener and
 // direct starts, the process list.
 #include "desktop/win32_shell.h"
+#include "shell_lua.h"
 #include "test_files.h"
 
 #include "qv/text.h"
@@ -26,20 +27,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-lua_State* state() { return QVLRT_GetLuaState(QVLRT_GetRuntime(QVLRT_GetEnv(0), 0)); }
-
-std::string run(const std::string& code) {
-  static const bool registered = (desktop::RegisterWin32Shell(QVLRT_GetEnv(0)), true);
-  (void)registered;
-  lua_State* L = state();
-  const int top = lua_gettop(L);
-  EXPECT_EQ(luaL_loadstring(L, ("local o = _G['Win32Shell.Object'] " + code).c_str()), 0);
-  if (QVLRT_LuaCall(L, 0, 0, "test") != 0) return "";
-  lua_getglobal(L, "result");
-  std::string r = lua_isstring(L, -1) ? lua_tostring(L, -1) : "(not a string)";
-  lua_settop(L, top);
-  return r;
-}
+std::string run(const std::string& code) { return shell_test::run(shell_test::obj() + code); }
 
 std::string lua_path(const fs::path& p) { return "[[" + p.string() + "]]"; }
 
