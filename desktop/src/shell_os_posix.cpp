@@ -115,7 +115,7 @@ std::vector<std::string> with_parameters(std::string program, const std::wstring
   return args;
 }
 
-enum class start_result { started, not_found, no_opener, failed };
+enum class start_result { started, not_found, no_opener };
 
 // What the "open" action does: a program starts itself, everything else goes to the desktop's
 // opener (xdg-open), which picks the program for a document, folder or address.
@@ -123,9 +123,10 @@ start_result open_target(const std::wstring& target, const std::wstring& paramet
                          const std::string& directory) {
   const std::string path = native(target);
   if (lexists(path)) {
-    if (is_program(path))
-      return spawn_detached(with_parameters(path, parameters), directory) ? start_result::started
-                                                                          : start_result::failed;
+    // A file marked executable that the system cannot run (a document on a drive that marks
+    // every file so) goes to the opener as a document does.
+    if (is_program(path) && spawn_detached(with_parameters(path, parameters), directory))
+      return start_result::started;
     return spawn_detached({"xdg-open", path}, directory) ? start_result::started
                                                          : start_result::no_opener;
   }
@@ -233,11 +234,9 @@ open_result shell_open(const std::wstring& target) {
     case start_result::not_found:
       return open_result::not_found;
     case start_result::no_opener:
-      return open_result::no_program;
-    case start_result::failed:
       break;
   }
-  return open_result::failed;
+  return open_result::no_program;
 }
 
 void choose_program(const std::wstring&) {}

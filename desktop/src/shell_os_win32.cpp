@@ -124,8 +124,10 @@ std::vector<std::wstring> matching_names(const std::wstring& folder, const std::
 // ---- starting things ---------------------------------------------------------------------------
 
 open_result shell_open(const std::wstring& target) {
+  // An address keeps its slashes; a path gets the system's separator.
+  const std::wstring what = target.find(L"://") == std::wstring::npos ? native(target) : target;
   const int r = shell_code(
-      ::ShellExecuteW(nullptr, L"open", native(target).c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+      ::ShellExecuteW(nullptr, L"open", what.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
   if (r > 32) return open_result::ok;
   if (r == ERROR_FILE_NOT_FOUND || r == ERROR_PATH_NOT_FOUND) return open_result::not_found;
   if (r == SE_ERR_NOASSOC) return open_result::no_program;

@@ -121,6 +121,9 @@ TEST(Win32ShellPosix, OpensThroughTheDesktopOpener) {
   fs::create_directories(bin);
   write_recorder(bin / "xdg-open", record);
   tiv_test_files::WriteFile(tmp.path() / "doc.txt", "text");
+  // Marked executable but no program (as every file on some drives): still a document.
+  tiv_test_files::WriteFile(tmp.path() / "marked.txt", "just text");
+  ::chmod((tmp.path() / "marked.txt").c_str(), 0755);
   path_override path(bin.string() + ":/usr/bin:/bin");
 
   const struct {
@@ -133,6 +136,8 @@ TEST(Win32ShellPosix, OpensThroughTheDesktopOpener) {
       {"o:ShellExecute(0, 'open', " + lua_path(tmp.path() / "doc.txt") + ", '', '', 'SW_SHOW')",
        "0", (tmp.path() / "doc.txt").string()},
       {"o:ShellExecute(0, nil, 'https://example.com/a b')", "0", "https://example.com/a b"},
+      {"tostring(o:ShellOpen(" + lua_path(tmp.path() / "marked.txt") + "))", "true",
+       (tmp.path() / "marked.txt").string()},
   };
   for (const auto& c : cases) {
     fs::remove(record);
