@@ -204,7 +204,7 @@ namespace {
 // Longest INI value handed to the Lua code, in characters.
 constexpr std::size_t kIniValueChars = 4096;
 
-
+// An array (from 1) of strings.
 void push_array(lua_State* L, const std::vector<std::wstring>& items) {
   lua_createtable(L, static_cast<int>(items.size()), 0);
   for (std::size_t i = 0; i < items.size(); ++i) {
@@ -219,7 +219,7 @@ int PostQuitMessage(lua_State* L) {
   return 0;
 }
 
-// ---- methods in the order of the method table ----------------------------------------------------
+// ---- the methods (the table at the end gives their order) ----------------------------------------
 
 int FileDialog(lua_State* L) {
   os::file_dialog_request r;
