@@ -3,6 +3,7 @@
 #include "desktop/archive.h"
 #include "hostbase/archive_extractor.h"
 #include "hostbase/message_window.h"
+#include "hostbase/process_queue.h"
 #include "hostbase/path_manager.h"
 #include "luabind/registration.h"
 #include "startup_os.h"
@@ -13,6 +14,7 @@
 #include "android/android_connect_manager.h"
 #include "android/device_manager.h"
 #include "android/driver_manager.h"
+#include "android/process_work_item.h"
 #include "app/lua_registration.h"
 #include "desktop/app_help.h"
 #include "store/lua_catalogue.h"
@@ -195,6 +197,8 @@ bool StartUp(const HostHooks& h) {
   if (mw) mw->Create(kMessageWindowName);
   // The work items and the driver installation unpack through the desktop's extractor.
   hostbase::SetArchiveExtractor(&desktop::ExtractAll);
+  // The shell functions run processes through the Android module's process item.
+  hostbase::SetProcessQueue(&tiv::android::QueueProcess);
   // The services of the other modules are created here, in this order, each by the module
   // that implements it: CIconImagerCreator; CSqliteManager, then open "Download.db" in the
   // profile directory; CDriverManager; CAndroidConnectManager; CDeviceManager.

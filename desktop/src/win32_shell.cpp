@@ -2,10 +2,16 @@
 // methods do not look at argument 1.
 #include "desktop/win32_shell.h"
 
+#include "desktop/archive.h"
+#include "desktop/log.h"
 #include "desktop/picture.h"
-
+#include "hostbase/dir_tree.h"
+#include "hostbase/path_manager.h"
+#include "hostbase/process_queue.h"
 #include "hostbase/profile.h"
+#include "hostbase/thread_pool.h"
 #include "luabind/args.h"
+#include "luabind/lua_async_callback.h"
 #include "luabind/registration.h"
 #include "shell_os.h"
 
@@ -16,7 +22,10 @@
 #include <lauxlib.h>
 
 #include <cctype>
+#include <chrono>
 #include <cstdint>
+#include <cstring>
+#include <thread>
 
 namespace desktop {
 
@@ -63,15 +72,350 @@ int ProfileInteger(const std::wstring& value) {
   return static_cast<std::int32_t>(n);
 }
 
+int ShowStateValue(const std::string& name) {
+  static const struct {
+    const char* name;
+    int value;
+  } kStates[] = {
+      {"SW_HIDE", 0},           {"SW_SHOWNORMAL", 1},      {"SW_SHOWMINIMIZED", 2},
+      {"SW_MAXIMIZE", 3},       {"SW_SHOWMAXIMIZED", 3},   {"SW_SHOWNOACTIVATE", 4},
+      {"SW_SHOW", 5},           {"SW_MINIMIZE", 6},        {"SW_SHOWMINNOACTIVE", 7},
+      {"SW_SHOWNA", 8},         {"SW_RESTORE", 9},         {"SW_SHOWDEFAULT", 10},
+  };
+  for (const auto& s : kStates)
+    if (name == s.name) return s.value;
+  return 0;
+}
+
+int RegistryRoot(const std::string& name, bool allow_current_config) {
+  static const char* const kRoots[] = {"HKEY_CURRENT_USER", "HKEY_CLASSES_ROOT",
+                                       "HKEY_LOCAL_MACHINE", "HKEY_USERS", "HKEY_CURRENT_CONFIG"};
+  for (int i = 0; i < 5; ++i) {
+    const char* root = kRoots[i];
+    if (name.size() != std::strlen(root)) continue;
+    bool same = true;
+    for (std::size_t k = 0; k < name.size() && same; ++k)
+      same = std::toupper(static_cast<unsigned char>(name[k])) == root[k];
+    if (same) return (i == 4 && !allow_current_config) ? -1 : i;
+  }
+  return -1;
+}
+
+namespace {
+
+// Case folding that does not depend on the C locale: ASCII, Latin-1, Greek and Cyrillic capitals,
+// the letters of names that the other target's listing compares without case.
+wchar_t fold(wchar_t c) {
+  if ((c >= L'A' && c <= L'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7) ||
+      (c >= 0x391 && c <= 0x3AB && c != 0x3A2) || (c >= 0x410 && c <= 0x42F))
+    return static_cast<wchar_t>(c + 0x20);
+  if (c >= 0x400 && c <= 0x40F) return static_cast<wchar_t>(c + 0x50);
+  return c;
+}
+
+bool match_from(const std::wstring& name, std::size_t n, const std::wstring& pattern,
+                std::size_t p) {
+  // Iterative "*" matching with one backtrack point: linear in practice, never exponential.
+  std::size_t star = std::wstring::npos, star_n = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && pattern[p] == L'*') {
+      star = p++;
+      star_n = n;
+    } else if (p < pattern.size() && (pattern[p] == L'?' || fold(pattern[p]) == fold(name[n]))) {
+      ++p;
+      ++n;
+    } else if (star != std::wstring::npos) {
+      p = star + 1;
+      n = ++star_n;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == L'*') ++p;
+  return p == pattern.size();
+}
+
+}  // namespace
+
+bool MatchesFilePattern(const std::wstring& name, const std::wstring& pattern) {
+  if (pattern.empty()) return false;
+  if (match_from(name, 0, pattern, 0)) return true;
+  // As the system's listing does: "x.*" also takes a name without an extension ("*.*" takes
+  // every name).
+  if (pattern.size() >= 2 && pattern.compare(pattern.size() - 2, 2, L".*") == 0 &&
+      name.find(L'.') == std::wstring::npos)
+    return match_from(name, 0, pattern.substr(0, pattern.size() - 2), 0);
+  return false;
+}
+
+std::wstring FolderDialogStart(const std::wstring& initial,
+                               const std::function<bool(const std::wstring&)>& exists) {
+  std::wstring path = initial;
+  while (!path.empty() && !exists(path)) {
+    const std::size_t cut = path.find_last_of(L'\\');
+    if (cut == std::wstring::npos) return std::wstring();
+    path.erase(cut);
+  }
+  if (path.empty()) return path;
+  if (path.back() != L'\\') path += L'\\';
+  return path;
+}
+
+namespace {
+
+bool is_sep(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// folder + "\" + name, without doubling a separator the folder already ends with.
+std::wstring join(const std::wstring& folder, const std::wstring& name) {
+  if (!folder.empty() && is_sep(folder.back())) return folder + name;
+  return folder + L'\\' + name;
+}
+
+}  // namespace
+
+void WalkFolder(const std::wstring& folder, int flags, std::vector<FolderEntry>& out,
+                std::uint64_t* total_size) {
+  struct walker {
+    int flags;
+    std::vector<FolderEntry>& out;
+    std::uint64_t* total;
+    void walk(const std::wstring& dir, int depth) {
+      std::vector<hostbase::DirEntry> entries;
+      if (!hostbase::ListDir(dir, entries)) return;
+      for (const auto& e : entries) {
+        const std::wstring path = join(dir, e.name);
+        const bool folder = e.is_dir || (e.is_link && e.target_is_dir);
+        if (folder) {
+          if (flags & kEnumFolders) out.push_back({path, 2});
+          // A link is listed but never walked: what it points to may lie outside the folder,
+          // or above it (a loop).
+          if (e.is_dir && depth < kMaxWalkDepth) walk(path, depth + 1);
+        } else {
+          if (flags & kEnumFiles) out.push_back({path, 1});
+          if (total && !e.is_link) *total += e.size;
+        }
+      }
+    }
+  } w{flags, out, total_size};
+  if (!folder.empty()) w.walk(folder, 0);
+}
+
 namespace {
 
 // Longest INI value handed to the Lua code, in characters.
 constexpr std::size_t kIniValueChars = 4096;
 
+// An array (from 1) of strings.
+void push_array(lua_State* L, const std::vector<std::wstring>& items) {
+  lua_createtable(L, static_cast<int>(items.size()), 0);
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    luabind::push_wstring(L, items[i]);
+    lua_rawseti(L, -2, static_cast<int>(i + 1));
+  }
+}
+
 // The exit code is read from index 1, where a call with ":" has the object (giving 0).
 int PostQuitMessage(lua_State* L) {
   qv::loop::post_quit(luabind::opt_int<int>(L, 1, 0));
   return 0;
+}
+
+// ---- the methods (the table at the end gives their order) ----------------------------------------
+
+int FileDialog(lua_State* L) {
+  os::file_dialog_request r;
+  r.open = lua_toboolean(L, 2) != 0;
+  r.filter = luabind::check_wstring(L, 3);
+  r.has_default_extension = lua_type(L, 4) == LUA_TSTRING;
+  if (r.has_default_extension) r.default_extension = luabind::check_wstring(L, 4);
+  r.has_file_name = lua_type(L, 5) == LUA_TSTRING;
+  if (r.has_file_name) r.file_name = luabind::check_wstring(L, 5);
+  r.multiple = lua_toboolean(L, 6) != 0;
+  push_array(L, os::file_dialog(r));
+  return 1;
+}
+
+// Both paths given: an empty one would act on the current folder.
+int Rename(lua_State* L) {
+  const std::wstring from = luabind::check_wstring(L, 2);
+  const std::wstring to = luabind::check_wstring(L, 3);
+  if (!from.empty() && !to.empty()) os::rename_path(from, to);
+  return 0;
+}
+
+int OpenDir(lua_State* L) {
+  const std::wstring path = luabind::check_wstring(L, 2);
+  if (!path.empty()) os::shell_open(path);
+  return 0;
+}
+
+int DeletePathFile(lua_State* L) {
+  const std::wstring path = luabind::check_wstring(L, 2);
+  if (path.empty() || !os::delete_file(path)) return 0;
+  lua_pushboolean(L, 1);
+  return 1;
+}
+
+// A negative time would be the system's "forever"; it waits not at all instead.
+int Sleep(lua_State* L) {
+  const std::int64_t ms = luabind::opt_int<std::int64_t>(L, 2, 0);
+  if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  return 0;
+}
+
+int DeleteRegKey(lua_State* L) {
+  const int root = RegistryRoot(luabind::check_string(L, 2), true);
+  const std::wstring key = luabind::check_wstring(L, 3);
+  lua_pushboolean(L, root >= 0 && os::reg_delete_key(root, key));
+  return 1;
+}
+
+int CreateRegKey(lua_State* L) {
+  const int root = RegistryRoot(luabind::check_string(L, 2), true);
+  const std::wstring key = luabind::check_wstring(L, 3);
+  lua_pushboolean(L, root >= 0 && os::reg_create_key(root, key));
+  return 1;
+}
+
+// A missing argument gives false rather than the argument error.
+int SetRegValue(lua_State* L) {
+  bool ok = false;
+  if (luabind::is_string(L, 2) && luabind::is_string(L, 3) && luabind::is_string(L, 4)) {
+    const int root = RegistryRoot(luabind::check_string(L, 2), true);
+    const std::wstring key = luabind::check_wstring(L, 3);
+    const std::wstring name = luabind::check_wstring(L, 4);
+    if (root >= 0) {
+      if (lua_type(L, 5) == LUA_TNUMBER) {
+        // Negative numbers keep their 32-bit pattern (-1 is 0xFFFFFFFF).
+        const auto v = static_cast<std::uint32_t>(
+            luabind::to_integer<std::int64_t>(lua_tonumber(L, 5)));
+        ok = os::reg_set_dword(root, key, name, v);
+      } else if (lua_type(L, 5) == LUA_TSTRING) {
+        ok = os::reg_set_string(root, key, name, luabind::check_wstring(L, 5));
+      }
+    }
+  }
+  lua_pushboolean(L, ok);
+  return 1;
+}
+
+int QueryRegValue(lua_State* L) {
+  if (!luabind::is_string(L, 2) || !luabind::is_string(L, 3) || !luabind::is_string(L, 4)) {
+    lua_pushnil(L);
+    return 1;
+  }
+  const int root = RegistryRoot(luabind::check_string(L, 2), false);
+  os::reg_value v;
+  if (root >= 0) v = os::reg_query(root, luabind::check_wstring(L, 3), luabind::check_wstring(L, 4));
+  if (v.kind == os::reg_value::dword)
+    lua_pushnumber(L, static_cast<lua_Number>(v.number));
+  else if (v.kind == os::reg_value::string)
+    luabind::push_wstring(L, v.text);
+  else
+    lua_pushstring(L, "");
+  return 1;
+}
+
+int RefreshIcon(lua_State*) {
+  os::refresh_icons();
+  return 0;
+}
+
+int RebootMachine(lua_State*) {
+  os::reboot();
+  return 0;
+}
+
+int GetCursorPos(lua_State* L) {
+  int x = 0, y = 0;
+  if (!os::cursor_pos(x, y)) return 0;
+  lua_pushinteger(L, x);
+  lua_pushinteger(L, y);
+  return 2;
+}
+
+int GetWorkArea(lua_State* L) {
+  int x = 1, y = 1;
+  if (luabind::is_number(L, 2) && luabind::is_number(L, 3)) {
+    x = luabind::opt_int<int>(L, 2, 1);
+    y = luabind::opt_int<int>(L, 3, 1);
+  }
+  int left = 0, top = 0, right = 0, bottom = 0;
+  if (!os::work_area(x, y, left, top, right, bottom)) return 0;
+  lua_pushinteger(L, left);
+  lua_pushinteger(L, top);
+  lua_pushinteger(L, right);
+  lua_pushinteger(L, bottom);
+  return 4;
+}
+
+// 0 when the operation was started, 1 when it failed.
+int ShellExecuteMethod(lua_State* L) {
+  const auto window = luabind::opt_int<std::uintptr_t>(L, 2, 0);
+  const std::wstring verb = luabind::opt_wstring(L, 3);
+  const std::wstring file = luabind::check_wstring(L, 4);
+  const std::wstring parameters = luabind::opt_wstring(L, 5);
+  const std::wstring directory = luabind::opt_wstring(L, 6);
+  const int show = ShowStateValue(luabind::opt_string(L, 7));
+  const bool ok = !file.empty() && os::shell_execute(window, verb, file, parameters, directory, show);
+  lua_pushinteger(L, ok ? 0 : 1);
+  return 1;
+}
+
+int IsKeyDown(lua_State* L) {
+  lua_pushboolean(L, os::key_down(luabind::opt_int<int>(L, 2, 0)));
+  return 1;
+}
+
+int FolderDialog(lua_State* L) {
+  const std::wstring title = luabind::opt_wstring(L, 2);
+  const std::wstring initial = luabind::opt_wstring(L, 3);
+  luabind::push_wstring(L, os::folder_dialog(title, initial));
+  return 1;
+}
+
+// The shell's "not found" answers count as opened, as they always have for the callers; a file
+// without a program offers the system's choice of one.
+int ShellOpen(lua_State* L) {
+  const std::wstring path = luabind::check_wstring(L, 2);
+  bool ok = false;
+  if (!path.empty()) {
+    switch (os::shell_open(path)) {
+      case os::open_result::ok:
+      case os::open_result::not_found:
+        ok = true;
+        break;
+      case os::open_result::no_program:
+        os::choose_program(path);
+        break;
+      case os::open_result::failed:
+        break;
+    }
+  }
+  lua_pushboolean(L, ok);
+  return 1;
+}
+
+int EnumFile(lua_State* L) {
+  const int flags = luabind::opt_int<int>(L, 2, 0);
+  const std::wstring folder = luabind::check_wstring(L, 3);
+  std::vector<FolderEntry> entries;
+  WalkFolder(folder, flags, entries, nullptr);
+  lua_createtable(L, static_cast<int>(entries.size()), 0);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    lua_createtable(L, 0, 2);
+    luabind::set_field(L, "path", entries[i].path);
+    luabind::set_field(L, "type", entries[i].type);
+    lua_rawseti(L, -2, static_cast<int>(i + 1));
+  }
+  return 1;
+}
+
+int UnZip(lua_State* L) {
+  const std::wstring archive = luabind::check_wstring(L, 2);
+  const std::wstring folder = luabind::check_wstring(L, 3);
+  lua_pushboolean(L, ExtractAll(qv::text::wide_to_utf16(archive), qv::text::wide_to_utf16(folder)));
+  return 1;
 }
 
 int GetTickCount(lua_State* L) {
@@ -108,6 +452,81 @@ int SplitStringMethod(lua_State* L) {
   return 1;
 }
 
+int GetDirSize(lua_State* L) {
+  const std::wstring folder = luabind::check_wstring(L, 2);
+  std::vector<FolderEntry> none;
+  std::uint64_t total = 0;
+  WalkFolder(folder, 0, none, &total);
+  lua_pushnumber(L, static_cast<lua_Number>(total));
+  return 1;
+}
+
+// The completion of a work item: the Lua function at index, when there is one.
+hostbase::WorkItemCompletion completion_at(lua_State* L, int index) {
+  return hostbase::CompletionOf(luabind::LuaAsynFunctionCallback::FromArgument(L, index));
+}
+
+int AsyncUnzip(lua_State* L) {
+  const std::wstring archive = luabind::check_wstring(L, 2);
+  const std::wstring folder = luabind::check_wstring(L, 3);
+  const std::int32_t id = hostbase::QueueUnzip(qv::text::wide_to_utf16(archive),
+                                               qv::text::wide_to_utf16(folder), completion_at(L, 4));
+  lua_pushinteger(L, id);
+  return 1;
+}
+
+int ShowCursor(lua_State* L) {
+  os::show_cursor(lua_toboolean(L, 2) != 0);
+  return 0;
+}
+
+int MessageBoxMethod(lua_State* L) {
+  const auto window = luabind::opt_int<std::uintptr_t>(L, 2, 0);
+  const std::wstring caption = luabind::check_wstring(L, 3);
+  const std::wstring text = luabind::check_wstring(L, 4);
+  lua_pushinteger(L, os::message_box(window, caption, text));
+  return 1;
+}
+
+int GetProcessList(lua_State* L) {
+  const std::vector<os::process_entry> list = os::process_list();
+  lua_createtable(L, static_cast<int>(list.size()), 0);
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    lua_createtable(L, 0, 2);
+    luabind::set_field(L, "path", list[i].path);
+    luabind::set_field(L, "id", list[i].id);
+    lua_rawseti(L, -2, static_cast<int>(i + 1));
+  }
+  return 1;
+}
+
+// Only a real process id: 0 and negative numbers name groups of processes, or all of them.
+int TerminateProcess(lua_State* L) {
+  const auto pid = luabind::opt_int<std::int64_t>(L, 2, 0);
+  const auto code = static_cast<std::uint32_t>(luabind::opt_int<std::int64_t>(L, 3, 0));
+  if (pid > 0 && pid <= static_cast<std::int64_t>(UINT32_MAX))
+    os::terminate_process(static_cast<std::uint32_t>(pid), code);
+  return 0;
+}
+
+int CopyFileMethod(lua_State* L) {
+  const std::wstring from = luabind::check_wstring(L, 2);
+  const std::wstring to = luabind::check_wstring(L, 3);
+  if (from.empty() || to.empty() || !os::copy_file(from, to)) return 0;
+  lua_pushboolean(L, 1);
+  return 1;
+}
+
+int GetAsyncKeyState(lua_State* L) {
+  lua_pushboolean(L, os::async_key_state(luabind::opt_int<int>(L, 2, 0)));
+  return 1;
+}
+
+int GetKeyState(lua_State* L) {
+  lua_pushinteger(L, os::key_state(luabind::opt_int<int>(L, 2, 0)));
+  return 1;
+}
+
 int WriteINI(lua_State* L) {
   const std::wstring section = luabind::check_wstring(L, 2);
   const std::wstring key = luabind::check_wstring(L, 3);
@@ -117,6 +536,36 @@ int WriteINI(lua_State* L) {
   return 0;
 }
 
+int GetScreenSize(lua_State* L) {
+  int w = 0, h = 0;
+  if (!os::screen_size(w, h)) return 0;
+  lua_pushinteger(L, w);
+  lua_pushinteger(L, h);
+  return 2;
+}
+
+int IsNowFullScreen(lua_State* L) {
+  const int state = os::full_screen_state();
+  if (state < 0) return 0;
+  lua_pushboolean(L, state);
+  return 1;
+}
+
+// The time limit may be left out: AsynCreateProcess(command, function).
+int AsynCreateProcess(lua_State* L) {
+  const std::string command = luabind::check_string(L, 2);
+  int function_index = 4;
+  std::int32_t limit = -1;
+  if (lua_type(L, 3) == LUA_TFUNCTION && lua_gettop(L) == 3)
+    function_index = 3;
+  else
+    limit = luabind::opt_int<std::int32_t>(L, 3, -1);
+  const std::int32_t id =
+      hostbase::QueueProcessItem(command, limit < 0 ? -1 : limit, completion_at(L, function_index));
+  lua_pushinteger(L, id);
+  return 1;
+}
+
 int ReadINI(lua_State* L) {
   const std::wstring file = luabind::check_wstring(L, 2);
   const std::wstring section = luabind::check_wstring(L, 3);
@@ -124,6 +573,34 @@ int ReadINI(lua_State* L) {
   const std::wstring value = hostbase::ReadProfileString(section, key, L"", file, kIniValueChars);
   if (value.empty()) return 0;
   luabind::push_wstring(L, value);
+  return 1;
+}
+
+int InVokeJsFun(lua_State*) { return 0; }
+
+int DeleteRegValue(lua_State* L) {
+  bool ok = false;
+  if (luabind::is_string(L, 2) && luabind::is_string(L, 3) && luabind::is_string(L, 4)) {
+    const int root = RegistryRoot(luabind::check_string(L, 2), true);
+    if (root >= 0)
+      ok = os::reg_delete_value(root, luabind::check_wstring(L, 3), luabind::check_wstring(L, 4));
+  }
+  lua_pushboolean(L, ok);
+  return 1;
+}
+
+int IsWow64(lua_State* L) {
+  lua_pushboolean(L, os::is_wow64());
+  return 1;
+}
+
+int GetExtFiles(lua_State* L) {
+  const std::wstring folder = luabind::check_wstring(L, 2);
+  const std::wstring pattern = luabind::check_wstring(L, 3);
+  const std::vector<std::wstring> names =
+      pattern.empty() ? std::vector<std::wstring>() : os::matching_names(folder, pattern);
+  if (names.empty()) return 0;
+  push_array(L, names);
   return 1;
 }
 
@@ -142,10 +619,27 @@ int URLEncode(lua_State* L) {
   return 1;
 }
 
+int GetUnCompressSize(lua_State* L) {
+  const std::wstring archive = luabind::check_wstring(L, 2);
+  lua_pushnumber(L, static_cast<lua_Number>(TotalUnpackedSize(qv::text::wide_to_utf16(archive))));
+  return 1;
+}
+
 int GetDataMD5(lua_State* L) {
   std::string hex = qv::md5_hex(luabind::check_string(L, 2));
   for (char& c : hex) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   luabind::push_string(L, hex);
+  return 1;
+}
+
+int AsyncDeleteDir(lua_State* L) {
+  const std::wstring folder = luabind::check_wstring(L, 2);
+  lua_pushinteger(L, hostbase::QueueDeleteDir(folder, completion_at(L, 3)));
+  return 1;
+}
+
+int GetLocalVer(lua_State* L) {
+  luabind::push_wstring(L, hostbase::ReadAppVersion());
   return 1;
 }
 
@@ -167,19 +661,56 @@ int ConvertPic(lua_State* L) {
 }
 
 const QVLRT_METHOD kMethods[] = {
+    {"FileDialog", FileDialog, 0},
     {"PostQuitMessage", PostQuitMessage, 0},
     {"GetTickCount", GetTickCount, 0},
     {"GetTmpDir", GetTmpDir, 0},
+    {"Rename", Rename, 0},
+    {"OpenDir", OpenDir, 0},
+    {"DeletePathFile", DeletePathFile, 0},
     {"ReadINIInteger", ReadINIInteger, 0},
+    {"Sleep", Sleep, 0},
+    {"DeleteRegKey", DeleteRegKey, 0},
+    {"CreateRegKey", CreateRegKey, 0},
+    {"SetRegValue", SetRegValue, 0},
+    {"QueryRegValue", QueryRegValue, 0},
+    {"RefreshIcon", RefreshIcon, 0},
+    {"RebootMachine", RebootMachine, 0},
+    {"GetCursorPos", GetCursorPos, 0},
+    {"GetWorkArea", GetWorkArea, 0},
+    {"ShellExecute", ShellExecuteMethod, 0},
+    {"IsKeyDown", IsKeyDown, 0},
+    {"FolderDialog", FolderDialog, 0},
+    {"ShellOpen", ShellOpen, 0},
+    {"EnumFile", EnumFile, 0},
+    {"UnZip", UnZip, 0},
     {"SplitString", SplitStringMethod, 0},
+    {"GetDirSize", GetDirSize, 0},
+    {"AsyncUnzip", AsyncUnzip, 0},
+    {"ShowCursor", ShowCursor, 0},
+    {"MessageBox", MessageBoxMethod, 0},
+    {"GetProcessList", GetProcessList, 0},
+    {"TerminateProcess", TerminateProcess, 0},
+    {"CopyFile", CopyFileMethod, 0},
+    {"GetAsyncKeyState", GetAsyncKeyState, 0},
+    {"GetKeyState", GetKeyState, 0},
     {"WriteINI", WriteINI, 0},
+    {"GetScreenSize", GetScreenSize, 0},
+    {"IsNowFullScreen", IsNowFullScreen, 0},
+    {"AsynCreateProcess", AsynCreateProcess, 0},
     {"ReadINI", ReadINI, 0},
-    {"GetDiskFreeSpace", DiskFreeSpace, 0},
-    {"URLEncode", URLEncode, 0},
-    {"GetDataMD5", GetDataMD5, 0},
-    // ZoomPic and ConvertPic follow InVokeJsFun in the full table.
+    {"InVokeJsFun", InVokeJsFun, 0},
     {"ZoomPic", ZoomPic, 0},
     {"ConvertPic", ConvertPic, 0},
+    {"DeleteRegValue", DeleteRegValue, 0},
+    {"IsWow64", IsWow64, 0},
+    {"GetExtFiles", GetExtFiles, 0},
+    {"GetDiskFreeSpace", DiskFreeSpace, 0},
+    {"URLEncode", URLEncode, 0},
+    {"GetUnCompressSize", GetUnCompressSize, 0},
+    {"GetDataMD5", GetDataMD5, 0},
+    {"AsyncDeleteDir", AsyncDeleteDir, 0},
+    {"GetLocalVer", GetLocalVer, 0},
     {nullptr, nullptr, 0},
 };
 

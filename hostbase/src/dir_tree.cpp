@@ -42,7 +42,9 @@ void delete_contents(const std::wstring& dir) {
 
 }  // namespace
 
-bool ListDir(const std::wstring& dir, std::vector<DirEntry>& out) { return os::list_dir(dir, out); }
+bool ListDir(const std::wstring& dir, std::vector<DirEntry>& out) {
+  return !dir.empty() && os::list_dir(dir, out);
+}
 
 bool DeleteDirTree(const std::wstring& path) {
   if (path.empty() || !os::is_real_dir(path)) {

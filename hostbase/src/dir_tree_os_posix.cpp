@@ -41,6 +41,10 @@ bool list_dir(const std::wstring& dir, std::vector<dir_entry>& out) {
     if (::lstat((base + "/" + name).c_str(), &st) == 0) {
       item.is_link = S_ISLNK(st.st_mode);
       item.is_dir = S_ISDIR(st.st_mode);
+      if (S_ISREG(st.st_mode)) item.size = static_cast<std::uint64_t>(st.st_size);
+      struct stat target {};
+      item.target_is_dir = item.is_link && ::stat((base + "/" + name).c_str(), &target) == 0 &&
+                           S_ISDIR(target.st_mode);
     }
     out.push_back(std::move(item));
   }

@@ -35,6 +35,9 @@ bool list_dir(const std::wstring& dir, std::vector<dir_entry>& out) {
     e.is_link = (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     e.is_dir = folder && !e.is_link;
     e.link_to_dir = folder && e.is_link;
+    e.target_is_dir = e.link_to_dir;
+    if (!folder && !e.is_link)
+      e.size = (static_cast<std::uint64_t>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
     out.push_back(std::move(e));
   } while (::FindNextFileW(h.h, &fd));
   return true;

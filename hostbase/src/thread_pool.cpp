@@ -2,6 +2,7 @@
 
 #include "hostbase/archive_extractor.h"
 #include "hostbase/dir_tree.h"
+#include "hostbase/process_queue.h"
 #include "thread_pool_os.h"
 
 #include <atomic>
@@ -16,8 +17,30 @@ namespace hostbase {
 namespace {
 
 std::atomic<ArchiveExtractor> g_extractor{nullptr};
+std::atomic<ProcessQueue> g_process_queue{nullptr};
+
+// Stands in for the process item when no module runs processes: it fails without running.
+struct NoProcessData {
+  std::int32_t id = 0;
+  WorkItemCompletion completion;
+};
+class NoProcessImp : public WorkItemImp<NoProcessData> {
+ public:
+  using WorkItemImp::WorkItemImp;
+  std::int32_t Run(void*) override { return kWorkFail; }
+};
 
 }  // namespace
+
+void SetProcessQueue(ProcessQueue queue) { g_process_queue.store(queue); }
+
+std::int32_t QueueProcessItem(const std::string& command_line, std::int32_t timeout_ms,
+                              WorkItemCompletion completion) {
+  if (const ProcessQueue q = g_process_queue.load()) return q(command_line, timeout_ms, completion);
+  NoProcessData d;
+  d.completion = completion;
+  return QueueNewItem<NoProcessImp>(std::move(d));
+}
 
 void SetArchiveExtractor(ArchiveExtractor extractor) { g_extractor.store(extractor); }
 

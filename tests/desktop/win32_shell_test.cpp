@@ -1,7 +1,14 @@
 #include "desktop/win32_shell.h"
+#include "shell_lua.h"
 #include "test_files.h"
 
+#include "desktop/archive.h"
+#include "hostbase/archive_extractor.h"
+#include "hostbase/path_manager.h"
+#include "hostbase/process_queue.h"
 #include "hostbase/profile.h"
+#include "hostbase/thread_pool.h"
+#include "loop_deadline.h"
 #include "qv/message_loop.h"
 #include "qv/text.h"
 
@@ -9,27 +16,17 @@
 
 #include <lauxlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 namespace {
 
-lua_State* state() { return QVLRT_GetLuaState(QVLRT_GetRuntime(QVLRT_GetEnv(0), 0)); }
+using shell_test::obj;
+using shell_test::run;
 
-// Runs the code; the value of the global "result" as a string ("" when the code raised).
-std::string run(const std::string& code) {
-  static const bool registered = (desktop::RegisterWin32Shell(QVLRT_GetEnv(0)), true);
-  (void)registered;
-  lua_State* L = state();
-  const int top = lua_gettop(L);
-  EXPECT_EQ(luaL_loadstring(L, code.c_str()), 0);
-  if (QVLRT_LuaCall(L, 0, 0, "test") != 0) return "";
-  lua_getglobal(L, "result");
-  std::string r = lua_isstring(L, -1) ? lua_tostring(L, -1) : "(not a string)";
-  lua_settop(L, top);
-  return r;
-}
+}  // namespace
 
 TEST(Win32Shell, TicksAndEndsTheLoop) {
   EXPECT_EQ(run("local t = _G['Win32Shell.Object']:GetTickCount() "
@@ -194,4 +191,372 @@ TEST(Win32Shell, TempDirAndDiskSpaceFromLua) {
             "0 0");
 }
 
+
+// ---- the rest of the object ---------------------------------------------------------------------
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A path as Lua code text in the Windows form the user interface hands over.
+std::string win_text(const fs::path& p) {
+  std::string s = p.generic_string();
+  for (char& c : s)
+    if (c == '/') c = '\\';
+  return s;
+}
+
+std::string lua_path(const fs::path& p) { return "[[" + win_text(p) + "]]"; }
+
+// Sorted lines of a Lua array of strings (or of one field of its tables).
+std::string sorted_lines(const std::string& array_expr, const std::string& field = "") {
+  return run(obj() + "local t = " + array_expr +
+             " local r = {} for i, v in ipairs(t) do r[i] = " +
+             (field.empty() ? std::string("v") : "v." + field) +
+             " end table.sort(r) result = table.concat(r, '\\n')");
+}
+
 }  // namespace
+
+TEST(Win32Shell, ShowStateNamesAreExactAndUpperCase) {
+  const struct {
+    const char* name;
+    int value;
+  } cases[] = {
+      {"SW_HIDE", 0},           {"SW_SHOWNORMAL", 1},     {"SW_SHOWMINIMIZED", 2},
+      {"SW_MAXIMIZE", 3},       {"SW_SHOWMAXIMIZED", 3},  {"SW_SHOWNOACTIVATE", 4},
+      {"SW_SHOW", 5},           {"SW_MINIMIZE", 6},       {"SW_SHOWMINNOACTIVE", 7},
+      {"SW_SHOWNA", 8},         {"SW_RESTORE", 9},        {"SW_SHOWDEFAULT", 10},
+      // Lower case, blanks and prefixes are other text, which hides the window.
+      {"sw_maximize", 0},       {"sw_showmaximized", 0},  {"Sw_Show", 0},
+      {"SW_SHOW ", 0},          {"SW_SHOWN", 0},          {"", 0},
+      {"SW_NORMAL", 0},         {"3", 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(desktop::ShowStateValue(c.name), c.value) << c.name;
+}
+
+TEST(Win32Shell, RegistryRootsWithoutRegardToCase) {
+  const struct {
+    const char* name;
+    int any, query;
+  } cases[] = {
+      {"HKEY_CURRENT_USER", 0, 0},   {"hkey_current_user", 0, 0}, {"HKEY_CLASSES_ROOT", 1, 1},
+      {"Hkey_Local_Machine", 2, 2},  {"HKEY_USERS", 3, 3},        {"HKEY_CURRENT_CONFIG", 4, -1},
+      {"hkey_current_config", 4, -1}, {"HKCU", -1, -1},           {"HKEY_CURRENT_USER\\x", -1, -1},
+      {"", -1, -1},                  {"HKEY_DYN_DATA", -1, -1},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(desktop::RegistryRoot(c.name, true), c.any) << c.name;
+    EXPECT_EQ(desktop::RegistryRoot(c.name, false), c.query) << c.name;
+  }
+}
+
+TEST(Win32Shell, FilePatternsMatchAsTheListingDoes) {
+  const struct {
+    const wchar_t* name;
+    const wchar_t* pattern;
+    bool match;
+  } cases[] = {
+      {L"a.txt", L"*.txt", true},     {L"a.TXT", L"*.txt", true},   {L"a.txt.bak", L"*.txt", false},
+      {L"a.txt", L"*.*", true},       {L"noext", L"*.*", true},     {L"noext", L"*", true},
+      {L"noext", L"noext.*", true},   {L"noext.x", L"noext.*", true}, {L"other", L"noext.*", false},
+      {L"ab.dat", L"?b.dat", true},   {L"b.dat", L"?b.dat", false}, {L"abc", L"a*c", true},
+      {L"abxbc", L"a*bc", true},      {L"ab", L"a*bc", false},      {L"x", L"", false},
+      {L"\u00C4pfel.txt", L"\u00E4pfel.*", true},
+      {L"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaab", L"*a*a*a*a*a*a*a*a*a*a*c", false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(desktop::MatchesFilePattern(c.name, c.pattern), c.match)
+        << qv::text::wide_to_utf8(c.name) << " ~ " << qv::text::wide_to_utf8(c.pattern);
+}
+
+TEST(Win32Shell, FolderBrowserStartsAtTheLongestExistingPart) {
+  auto exists = [](const std::wstring& p) {
+    return p == L"C:" || p == L"C:\\Data" || p == L"C:\\Data\\Photos";
+  };
+  const struct {
+    const wchar_t* initial;
+    const wchar_t* start;
+  } cases[] = {
+      {L"C:\\Data\\Photos", L"C:\\Data\\Photos\\"},
+      {L"C:\\Data\\Photos\\2020\\May", L"C:\\Data\\Photos\\"},
+      {L"C:\\Data\\Gone", L"C:\\Data\\"},
+      {L"C:\\Nothing", L"C:\\"},
+      {L"Q:\\x", L""},
+      {L"", L""},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(desktop::FolderDialogStart(c.initial, exists), c.start)
+        << qv::text::wide_to_utf8(c.initial);
+}
+
+// A small tree: root/a.txt (3), root/sub/b.dat (5), root/sub/deeper/c.txt (7), root/empty/.
+class ShellTree : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = tmp_.path() / "tree";
+    fs::create_directories(root_ / "sub" / "deeper");
+    fs::create_directories(root_ / "empty");
+    tiv_test_files::WriteFile(root_ / "a.txt", "aaa");
+    tiv_test_files::WriteFile(root_ / "sub" / "b.dat", "bbbbb");
+    tiv_test_files::WriteFile(root_ / "sub" / "deeper" / "c.txt", "ccccccc");
+  }
+  std::string w(const std::string& relative) { return win_text(root_) + "\\" + relative; }
+
+  tiv_test_files::TempDir tmp_;
+  fs::path root_;
+};
+
+TEST_F(ShellTree, EnumFileWalksFoldersBeforeTheirContents) {
+  const std::string files = w("a.txt") + "\n" + w("sub\\b.dat") + "\n" + w("sub\\deeper\\c.txt");
+  const std::string folders = w("empty") + "\n" + w("sub") + "\n" + w("sub\\deeper");
+  const std::string call = "o:EnumFile(%d, " + lua_path(root_) + ")";
+  auto enum_call = [&](int flags) {
+    std::string c = call;
+    c.replace(c.find("%d"), 2, std::to_string(flags));
+    return c;
+  };
+  EXPECT_EQ(sorted_lines(enum_call(1), "path"), files);
+  EXPECT_EQ(sorted_lines(enum_call(2), "path"), folders);
+  {
+    std::vector<std::string> all = {w("a.txt"), w("sub\\b.dat"), w("sub\\deeper\\c.txt"),
+                                     w("empty"), w("sub"), w("sub\\deeper")};
+    std::sort(all.begin(), all.end());
+    std::string joined;
+    for (const auto& p : all) joined += (joined.empty() ? "" : "\n") + p;
+    EXPECT_EQ(sorted_lines(enum_call(3), "path"), joined);
+  }
+  // Types, and every folder before what is inside it.
+  EXPECT_EQ(run(obj() + "local t = " + enum_call(3) +
+                " local seen, bad = {}, 0 "
+                "for _, v in ipairs(t) do "
+                "  local parent = v.path:match('^(.*)\\\\[^\\\\]*$') "
+                "  if parent ~= " + lua_path(root_) + " and not seen[parent] then bad = bad + 1 end "
+                "  seen[v.path] = v.type "
+                "end "
+                "result = #t .. ' ' .. bad .. ' ' .. seen[ " + lua_path(root_ / "sub") + " ] .. "
+                "seen[ " + lua_path(root_ / "a.txt") + " ]"),
+            "6 0 21");
+  EXPECT_EQ(run(obj() + "result = #" + enum_call(0)), "0");
+  EXPECT_EQ(run(obj() + "result = #o:EnumFile(3, " + lua_path(root_ / "missing") + ")"), "0");
+  // A folder given with a trailing separator does not double it; "/" works as well.
+  EXPECT_EQ(run(obj() + "result = o:EnumFile(1, [[" + root_.generic_string() + "/sub/deeper/]])[1].path"),
+            root_.generic_string() + "/sub/deeper/c.txt");
+  EXPECT_EQ(run(obj() + "result = 'no error' o:EnumFile(3)"), "");
+}
+
+TEST_F(ShellTree, DirSizeAddsEveryFileBelow) {
+  EXPECT_EQ(run(obj() + "result = o:GetDirSize(" + lua_path(root_) + ")"), "15");
+  EXPECT_EQ(run(obj() + "result = o:GetDirSize(" + lua_path(root_ / "sub") + ")"), "12");
+  EXPECT_EQ(run(obj() + "result = o:GetDirSize(" + lua_path(root_ / "empty") + ")"), "0");
+  EXPECT_EQ(run(obj() + "result = o:GetDirSize(" + lua_path(root_ / "missing") + ")"), "0");
+  EXPECT_EQ(run(obj() + "result = 'no error' o:GetDirSize()"), "");
+}
+
+TEST_F(ShellTree, ExtFilesByPattern) {
+  tiv_test_files::WriteFile(root_ / "b.TXT", "");
+  tiv_test_files::WriteFile(root_ / "noext", "");
+  const struct {
+    const char* pattern;
+    const char* names;  // sorted, "|" between; "-" for no result at all
+  } cases[] = {
+      {"*.txt", "a.txt|b.TXT"},
+      {"*.*", "a.txt|b.TXT|empty|noext|sub"},
+      {"?.dat", "-"},
+      {"sub\\*.dat", "b.dat"},
+      {"sub/deeper/*", "c.txt"},
+      {"*.zip", "-"},
+      {"", "-"},
+  };
+  for (const auto& c : cases) {
+    const std::string call = "o:GetExtFiles(" + lua_path(root_) + ", [[" + c.pattern + "]])";
+    const std::string got =
+        run(obj() + "if select('#', " + call + ") == 0 then result = '-' return end "
+                    "local t = " + call + " table.sort(t) result = table.concat(t, '|')");
+    EXPECT_EQ(got, c.names) << c.pattern;
+  }
+  EXPECT_EQ(run(obj() + "result = select('#', o:GetExtFiles(" + lua_path(root_ / "missing") +
+                ", '*'))"),
+            "0");
+  EXPECT_EQ(run(obj() + "result = 'no error' o:GetExtFiles('x')"), "");
+}
+
+TEST_F(ShellTree, RenameMovesButNeverReplaces) {
+  const std::string a = lua_path(root_ / "a.txt");
+  EXPECT_EQ(run(obj() + "result = select('#', o:Rename(" + a + ", " + lua_path(root_ / "sub" / "moved.txt") + "))"), "0");
+  EXPECT_FALSE(fs::exists(root_ / "a.txt"));
+  EXPECT_EQ(tiv_test_files::ReadFile(root_ / "sub" / "moved.txt"), "aaa");
+  // A folder moves with its content.
+  run(obj() + "o:Rename(" + lua_path(root_ / "sub" / "deeper") + ", " + lua_path(root_ / "d2") + ") result = ''");
+  EXPECT_EQ(tiv_test_files::ReadFile(root_ / "d2" / "c.txt"), "ccccccc");
+  // An existing target stays as it is, and so does the source.
+  run(obj() + "o:Rename(" + lua_path(root_ / "sub" / "moved.txt") + ", " + lua_path(root_ / "sub" / "b.dat") + ") result = ''");
+  EXPECT_EQ(tiv_test_files::ReadFile(root_ / "sub" / "b.dat"), "bbbbb");
+  EXPECT_EQ(tiv_test_files::ReadFile(root_ / "sub" / "moved.txt"), "aaa");
+  // An empty path does nothing, not a move of or into the current folder.
+  run(obj() + "o:Rename('', " + lua_path(root_ / "x") + ") o:Rename(" + lua_path(root_ / "d2") + ", '') result = ''");
+  EXPECT_FALSE(fs::exists(root_ / "x"));
+  EXPECT_TRUE(fs::is_directory(root_ / "d2"));
+  EXPECT_EQ(run(obj() + "result = 'no error' o:Rename('a')"), "");
+}
+
+TEST_F(ShellTree, DeleteAndCopyFiles) {
+  // How many results, and the first.
+  auto call = [&](const std::string& expr) {
+    return run(obj() + "local function f(...) return select('#', ...) .. tostring((...)) end "
+                       "result = f(" + expr + ")");
+  };
+  // CopyFile replaces an existing destination; true or nothing.
+  EXPECT_EQ(call("o:CopyFile(" + lua_path(root_ / "a.txt") + ", " + lua_path(root_ / "sub" / "b.dat") + ")"), "1true");
+  EXPECT_EQ(tiv_test_files::ReadFile(root_ / "sub" / "b.dat"), "aaa");
+  EXPECT_EQ(call("o:CopyFile(" + lua_path(root_ / "missing") + ", " + lua_path(root_ / "m2") + ")"), "0nil");
+  EXPECT_EQ(call("o:CopyFile(" + lua_path(root_ / "sub") + ", " + lua_path(root_ / "m3") + ")"), "0nil");
+  EXPECT_EQ(call("o:CopyFile('', " + lua_path(root_ / "m4") + ")"), "0nil");
+  EXPECT_EQ(call("o:CopyFile(" + lua_path(root_ / "a.txt") + ", '')"), "0nil");
+  EXPECT_FALSE(fs::exists(root_ / "m2"));
+  // DeletePathFile deletes files only.
+  EXPECT_EQ(call("o:DeletePathFile(" + lua_path(root_ / "a.txt") + ")"), "1true");
+  EXPECT_FALSE(fs::exists(root_ / "a.txt"));
+  EXPECT_EQ(call("o:DeletePathFile(" + lua_path(root_ / "a.txt") + ")"), "0nil");
+  EXPECT_EQ(call("o:DeletePathFile(" + lua_path(root_ / "empty") + ")"), "0nil");
+  EXPECT_TRUE(fs::is_directory(root_ / "empty"));
+  EXPECT_EQ(call("o:DeletePathFile('')"), "0nil");
+  EXPECT_EQ(run(obj() + "result = 'no error' o:CopyFile('a')"), "");
+  EXPECT_EQ(run(obj() + "result = 'no error' o:DeletePathFile()"), "");
+}
+
+TEST_F(ShellTree, ArchivesSynchronously) {
+  using tiv_test_files::Entry;
+  const fs::path zip = tmp_.path() / "pack.zip";
+  tiv_test_files::WriteArchive(zip, tiv_test_files::Format::kZip,
+                               {Entry("one.txt", "12345"), Entry("dir/two.txt", "abc"),
+                                Entry("dir/", "", AE_IFDIR)});
+  EXPECT_EQ(run(obj() + "result = o:GetUnCompressSize(" + lua_path(zip) + ")"), "8");
+  EXPECT_EQ(run(obj() + "result = o:GetUnCompressSize(" + lua_path(root_ / "a.txt") + ")"), "0");
+  const fs::path out = tmp_.path() / "out";
+  EXPECT_EQ(run(obj() + "result = tostring(o:UnZip(" + lua_path(zip) + ", " + lua_path(out) + "))"),
+            "true");
+  EXPECT_EQ(tiv_test_files::ReadFile(out / "dir" / "two.txt"), "abc");
+  EXPECT_EQ(run(obj() + "result = tostring(o:UnZip(" + lua_path(root_ / "missing.zip") + ", " +
+                lua_path(out) + "))"),
+            "false");
+}
+
+TEST(Win32Shell, SmallMethods) {
+  EXPECT_EQ(run(obj() + "result = select('#', o:InVokeJsFun(1, 'x', {}))"), "0");
+  EXPECT_EQ(run(obj() + "result = select('#', o:Sleep(1)) .. select('#', o:Sleep(-5)) .. "
+                        "select('#', o:Sleep())"),
+            "000");
+  EXPECT_EQ(run(obj() + "result = o:GetLocalVer()"), qv::text::wide_to_utf8(hostbase::ReadAppVersion()));
+  EXPECT_EQ(run(obj() + "result = type(o:IsWow64())"), "boolean");
+  // Registry arguments that are missing give nil (query) or false, never the argument error.
+  EXPECT_EQ(run(obj() + "result = tostring(o:QueryRegValue('HKEY_CURRENT_USER', 'Software')) .. "
+                        "tostring(o:SetRegValue('HKEY_CURRENT_USER')) .. "
+                        "tostring(o:DeleteRegValue('HKEY_CURRENT_USER', 'k'))"),
+            "nilfalsefalse");
+  EXPECT_EQ(run(obj() + "result = o:QueryRegValue('HKEY_CURRENT_CONFIG', 'System', 'x') .. '|' .. "
+                        "tostring(o:SetRegValue('HKEY_NONE', 'k', 'v', 1)) .. "
+                        "tostring(o:DeleteRegValue('HKEY_NONE', 'k', 'v')) .. "
+                        "tostring(o:CreateRegKey('HKEY_NONE', 'k')) .. "
+                        "tostring(o:DeleteRegKey('HKEY_NONE', 'k'))"),
+            "|falsefalsefalsefalse");
+  for (const char* call : {"o:CreateRegKey('HKEY_CURRENT_USER')", "o:DeleteRegKey()",
+                           "o:MessageBox(0, 'caption')", "o:FileDialog(true)",
+                           "o:ShellExecute(0, 'open')", "o:ShellOpen()", "o:OpenDir()",
+                           "o:UnZip('a')", "o:AsyncUnzip('a')", "o:AsyncDeleteDir()",
+                           "o:AsynCreateProcess()", "o:GetUnCompressSize()"})
+    EXPECT_EQ(run(obj() + call + " result = 'no error'"), "") << call;
+  // Only a real process id is ever ended: 0 and -1 name groups of processes.
+  EXPECT_EQ(run(obj() + "o:TerminateProcess(0, 1) o:TerminateProcess(-1, 1) o:TerminateProcess() "
+                        "result = 'alive'"),
+            "alive");
+}
+
+namespace {
+
+// Stands in for the process module: records what it was asked and fails commands that say so.
+struct FakeProcessData {
+  std::int32_t id = 0;
+  hostbase::WorkItemCompletion completion;
+  bool fail = false;
+};
+class FakeProcessImp : public hostbase::WorkItemImp<FakeProcessData> {
+ public:
+  using WorkItemImp::WorkItemImp;
+  std::int32_t Run(void* p) override {
+    return static_cast<FakeProcessData*>(p)->fail ? hostbase::kWorkFail : hostbase::kWorkOk;
+  }
+};
+std::vector<std::string>& process_requests() {
+  static std::vector<std::string> v;
+  return v;
+}
+std::int32_t fake_queue_process(const std::string& command, std::int32_t timeout_ms,
+                                hostbase::WorkItemCompletion completion) {
+  process_requests().push_back(command + "@" + std::to_string(timeout_ms));
+  FakeProcessData d;
+  d.completion = completion;
+  d.fail = command.find("fail") != std::string::npos;
+  return hostbase::QueueNewItem<FakeProcessImp>(std::move(d));
+}
+
+}  // namespace
+
+// The three jobs run on the pool and call their Lua function on this thread with id and result.
+TEST_F(ShellTree, AsyncJobsCallTheirFunctionWithIdAndResult) {
+  using tiv_test_files::Entry;
+  const fs::path zip = tmp_.path() / "pack.zip";
+  tiv_test_files::WriteArchive(zip, tiv_test_files::Format::kZip, {Entry("one.txt", "12345")});
+  hostbase::SetArchiveExtractor(&desktop::ExtractAll);
+  hostbase::SetProcessQueue(&fake_queue_process);
+  process_requests().clear();
+  const std::string setup =
+      obj() + "done = {} ids = {} "
+              "local function record(name) return function(id, r) "
+              "  done[#done + 1] = name .. ':' .. tostring(id == ids[name]) .. ':' .. r "
+              "  if #done == 7 then o.PostQuitMessage(0) end end end ";
+  EXPECT_EQ(
+      run(setup +
+          "ids.unzip = o:AsyncUnzip(" + lua_path(zip) + ", " + lua_path(tmp_.path() / "out") +
+          ", record('unzip')) "
+          "ids.badzip = o:AsyncUnzip(" + lua_path(root_ / "a.txt") + ", " +
+          lua_path(tmp_.path() / "out2") + ", record('badzip')) "
+          "ids.silent = o:AsyncUnzip(" + lua_path(zip) + ", " + lua_path(tmp_.path() / "out3") + ") "
+          "ids.del = o:AsyncDeleteDir(" + lua_path(root_ / "sub") + ", record('del')) "
+          "ids.delfile = o:AsyncDeleteDir(" + lua_path(root_ / "a.txt") + ", record('delfile')) "
+          "ids.run = o:AsynCreateProcess('prog ok', record('run')) "
+          "ids.limit = o:AsynCreateProcess('prog fail', 2500, record('limit')) "
+          "ids.none = o:AsynCreateProcess('prog none', 10, 'not a function') "
+          "ids.nolimit = o:AsynCreateProcess('prog x', -7, record('nolimit')) "
+          "result = ids.badzip - ids.unzip .. ids.silent - ids.badzip .. ids.del - ids.silent .. "
+          "ids.nolimit - ids.unzip"),
+      "1118");
+  {
+    hostbase_test::deadline d(30000, L"TivorelShellTestDeadline");
+    qv::loop::run();
+    ASSERT_FALSE(d.fired);
+  }
+  hostbase::SetProcessQueue(nullptr);
+  hostbase::SetArchiveExtractor(nullptr);
+  // In queue order; E_FAIL reaches Lua as a negative number.
+  EXPECT_EQ(run("result = table.concat(done, ' ')"),
+            "unzip:true:0 badzip:true:-2147467259 del:true:0 delfile:true:0 run:true:0 "
+            "limit:true:-2147467259 nolimit:true:0");
+  EXPECT_EQ(tiv_test_files::ReadFile(tmp_.path() / "out" / "one.txt"), "12345");
+  EXPECT_EQ(tiv_test_files::ReadFile(tmp_.path() / "out3" / "one.txt"), "12345");
+  EXPECT_FALSE(fs::exists(root_ / "sub"));
+  EXPECT_TRUE(fs::exists(root_ / "a.txt"));
+  EXPECT_EQ(process_requests(),
+            (std::vector<std::string>{"prog ok@-1", "prog fail@2500", "prog none@10", "prog x@-1"}));
+}
+
+// Without a process module the item still completes, as a failure.
+TEST(Win32Shell, AsyncProcessWithoutRunnerFails) {
+  EXPECT_EQ(run(obj() + "id = o:AsynCreateProcess('prog', function(i, r) "
+                        "  got = tostring(i == id) .. r o.PostQuitMessage(0) end) result = ''"),
+            "");
+  hostbase_test::deadline d(30000, L"TivorelShellTestDeadline2");
+  qv::loop::run();
+  ASSERT_FALSE(d.fired);
+  EXPECT_EQ(run("result = got"), "true-2147467259");
+}

@@ -1,5 +1,5 @@
-// Where the desktop services report what they refused to do. One function, so that it can be
-// pointed at the program's log later without touching its callers.
+// Where the desktop services report what they refused or could not do: standard error and the
+// program's log ("engine.log" in the temporary folder).
 #pragma once
 
 #include <string>

@@ -10,17 +10,6 @@
 
 namespace hostbase {
 
-struct DirEntry {
-  std::wstring name;
-  bool is_dir = false;       // a real folder, never a link to one
-  bool is_link = false;      // a symbolic link or junction: removed as a link, never followed
-  bool link_to_dir = false;  // a link that the system removes as a folder (Windows junctions)
-};
-
-// The entries of a folder without "." and "..", in the system's listing order; "\" and "/" both
-// separate. False when the folder cannot be listed.
-bool ListDir(const std::wstring& dir, std::vector<DirEntry>& out);
-
 // The thread's last error after DeleteDirTree was given no folder.
 constexpr std::uint32_t kDirTreeInvalidArgument = 20100001;
 
@@ -28,5 +17,19 @@ constexpr std::uint32_t kDirTreeInvalidArgument = 20100001;
 // afterwards. An empty path, or one that is not an existing folder (a file, a link, nothing),
 // sets the thread's last error to kDirTreeInvalidArgument and gives false without deleting.
 bool DeleteDirTree(const std::wstring& path);
+
+// One entry of a folder listing, as the system reports it without following links.
+struct DirEntry {
+  std::wstring name;
+  bool is_dir = false;       // a real folder, never a link to one
+  bool is_link = false;      // a symbolic link or junction
+  bool link_to_dir = false;  // a link that the system removes as a folder (Windows junctions)
+  bool target_is_dir = false;  // a link whose target is a folder now
+  std::uint64_t size = 0;    // bytes of a plain file (0 for folders and links)
+};
+
+// The folder's entries without "." and "..", in the system's order; "\" and "/" both separate.
+// False when the folder cannot be listed.
+bool ListDir(const std::wstring& dir, std::vector<DirEntry>& out);
 
 }  // namespace hostbase
