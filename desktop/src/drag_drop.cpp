@@ -14,6 +14,7 @@
 
 #include <map>
 #include <memory>
+#include <new>
 
 namespace desktop {
 namespace {
@@ -105,8 +106,10 @@ class CLuaDragDropShell : public os::drop_handler {
   std::map<qv::loop::window_handle, std::unique_ptr<luabind::CLuaEvent>> windows_;
 };
 
+// Shutdown deletes the object; without a shutdown (tests) it is left to the end of the process,
+// whose static destruction may already have taken the loop and the Lua state it would touch.
 struct Holder {
-  std::unique_ptr<CLuaDragDropShell> object;
+  CLuaDragDropShell* object = nullptr;
   bool released = false;
 };
 Holder& holder() {
@@ -148,8 +151,8 @@ const QVLRT_METHOD kMethods[] = {
 
 void* Factory(std::uintptr_t) {
   Holder& h = holder();
-  if (!h.object && !h.released) h.object = std::make_unique<CLuaDragDropShell>();
-  return h.object.get();
+  if (!h.object && !h.released) h.object = new (std::nothrow) CLuaDragDropShell();
+  return h.object;
 }
 
 }  // namespace
@@ -163,7 +166,8 @@ void* DropTargetInterface() { return os::drop_target_interface(); }
 void ReleaseDragDropShell() {
   Holder& h = holder();
   h.released = true;
-  h.object.reset();
+  delete h.object;
+  h.object = nullptr;
 }
 
 void ReleaseShellObjects() {

@@ -10,6 +10,7 @@
 #include "qv/singleton_ex.h"
 
 #include <map>
+#include <new>
 
 namespace desktop {
 namespace {
@@ -49,8 +50,10 @@ class CLuaIconManager {
   std::map<std::wstring, QV_BITMAP> cache_;
 };
 
+// Shutdown deletes the object; without a shutdown (tests) it is left to the end of the process,
+// whose static destruction may already have taken the loop and the Lua state it would touch.
 struct Holder {
-  std::unique_ptr<CLuaIconManager> object;
+  CLuaIconManager* object = nullptr;
   bool released = false;
 };
 Holder& holder() {
@@ -75,8 +78,8 @@ const QVLRT_METHOD kMethods[] = {
 
 void* Factory(std::uintptr_t) {
   Holder& h = holder();
-  if (!h.object && !h.released) h.object = std::make_unique<CLuaIconManager>();
-  return h.object.get();
+  if (!h.object && !h.released) h.object = new (std::nothrow) CLuaIconManager();
+  return h.object;
 }
 
 }  // namespace
@@ -88,7 +91,8 @@ void RegisterIconManager(QVLRT_ENV env) {
 void ReleaseIconManager() {
   Holder& h = holder();
   h.released = true;
-  h.object.reset();
+  delete h.object;
+  h.object = nullptr;
 }
 
 }  // namespace desktop

@@ -11,6 +11,7 @@
 #include "qv/text.h"
 
 #include <memory>
+#include <new>
 
 namespace desktop {
 namespace {
@@ -57,8 +58,10 @@ class CLuaNotifyTray {
   luabind::CLuaEventContainer listeners_;
 };
 
+// Shutdown deletes the object; without a shutdown (tests) it is left to the end of the process,
+// whose static destruction may already have taken the loop and the Lua state it would touch.
 struct Holder {
-  std::unique_ptr<CLuaNotifyTray> object;
+  CLuaNotifyTray* object = nullptr;
   bool released = false;
 };
 Holder& holder() {
@@ -115,8 +118,8 @@ const QVLRT_METHOD kMethods[] = {
 
 void* Factory(std::uintptr_t) {
   Holder& h = holder();
-  if (!h.object && !h.released) h.object = std::make_unique<CLuaNotifyTray>();
-  return h.object.get();
+  if (!h.object && !h.released) h.object = new (std::nothrow) CLuaNotifyTray();
+  return h.object;
 }
 
 }  // namespace
@@ -133,7 +136,8 @@ qv::loop::window_handle TrayWindow() {
 void ReleaseTray() {
   Holder& h = holder();
   h.released = true;
-  h.object.reset();
+  delete h.object;
+  h.object = nullptr;
 }
 
 }  // namespace desktop
