@@ -4,6 +4,7 @@
 #include "desktop/shell_data.h"
 #include "desktop/shell_objects.h"
 
+#include "hostbase/message_window.h"
 #include "qv/singleton_ex.h"
 #include "qv/text.h"
 
@@ -307,7 +308,6 @@ TEST_F(DropWindows, OnlyTheRegisteredWindowAndItsLatestListenerAreCalled) {
 
   // Revoked: the window takes no drops and its listener is gone.
   EXPECT_EQ(run("second = {} dnd:RevokeDragDrop(win) result = 'ok'"), "ok");
-  files.get_data_calls = 0;
   drag_and_drop(&files, POINTL{150, 160});
   EXPECT_EQ(run("result = table.concat(second, ',')"), "");
 }
@@ -322,11 +322,28 @@ TEST_F(DropWindows, AMalformedFileListIsIgnored) {
 
 // ---- clipboard ---------------------------------------------------------------------------
 
+// The clipboard needs an owner window to take data: the program's message window, as at run time.
 class ClipboardTest : public ::testing::Test {
  protected:
+  static void SetUpTestSuite() {
+    auto* mw = qv::design_pattern::singleton_ex<hostbase::CMessageWindow>::acquire();
+    ASSERT_NE(mw, nullptr);
+    mw->Create(L"TivorelClipboardTest");
+  }
+  static void TearDownTestSuite() {
+    if (auto* mw = qv::design_pattern::singleton_ex<hostbase::CMessageWindow>::instance())
+      mw->Destroy();
+    qv::design_pattern::singleton_ex<hostbase::CMessageWindow>::release();
+  }
+  static HWND owner() {
+    auto* mw = qv::design_pattern::singleton_ex<hostbase::CMessageWindow>::instance();
+    return mw ? static_cast<HWND>(mw->window()) : nullptr;
+  }
+
   // Puts the blocks on the clipboard directly, as another program would.
   static void put(const std::vector<std::pair<UINT, std::vector<unsigned char>>>& blocks) {
-    ASSERT_TRUE(OpenClipboard(nullptr));
+    ASSERT_NE(owner(), nullptr);
+    ASSERT_TRUE(OpenClipboard(owner()));
     EmptyClipboard();
     for (const auto& b : blocks) {
       HGLOBAL h = global_copy(b.second);
@@ -486,7 +503,13 @@ TEST(IconManager, FilesOfOneTypeShareABitmapAndProgramsDoNot) {
   ASSERT_NE(first, nullptr);
   ASSERT_NE(second, nullptr);
   EXPECT_NE(first, second);
-  EXPECT_EQ(icon(one, false), first);  // programs always get the large icon, keyed by path
+  EXPECT_EQ(icon(one, true), first);
+  // A small request for a program is an entry of its own, made from the large icon.
+  QV_BITMAP small = icon(one, false);
+  ASSERT_NE(small, nullptr);
+  EXPECT_NE(small, first);
+  QV_GetBitmapBuffer(small, &w, &h);
+  EXPECT_EQ(w, GetSystemMetrics(SM_CXICON));
   DeleteFileW(qv::text::utf8_to_wide(one).c_str());
   DeleteFileW(qv::text::utf8_to_wide(two).c_str());
 
@@ -515,7 +538,8 @@ HICON test_icon() {
   if (!colour) return nullptr;
   const std::uint32_t px[4] = {0x00000000, 0xFFFF0000, 0x80008000, 0xFFFFFFFF};
   std::memcpy(bits, px, sizeof px);
-  HBITMAP mask = CreateBitmap(4, 1, 1, 1, nullptr);
+  static const unsigned char clear_mask[2] = {0, 0};  // one word-aligned row of 4 bits
+  HBITMAP mask = CreateBitmap(4, 1, 1, 1, clear_mask);
   ICONINFO info{};
   info.fIcon = TRUE;
   info.hbmColor = colour;
