@@ -80,7 +80,7 @@ T.run("file icons", function()
       T.equal(n, 1, "one result for " .. p)
       local bitmap = icons:GetIconByPath(p, large)
       if windows then
-        if p:sub(-4) ~= ".exe" then
+        if p:sub(-4) == ".txt" then
           T.check(bitmap ~= nil, "a bitmap for " .. p)
           local w, h = bitmap:GetSize()
           T.check(w > 0 and h > 0, "its size")
