@@ -51,7 +51,6 @@ int SetTxtData(lua_State* L) {
   return 0;
 }
 
-// Names that do not fit the reader's buffer are left out rather than handed over cut.
 int GetHdropData(lua_State* L) {
   luabind::check_object<CLuaClipboard>(L, kClassName);
   os::clip_blocks blocks;
@@ -61,11 +60,7 @@ int GetHdropData(lua_State* L) {
                          blocks)) {
     std::size_t size = 0;
     const unsigned char* data = block_data(blocks, os::clip_format::hdrop, size);
-    std::vector<std::u16string> all;
-    if (data && ParseDropFiles(data, size, all)) {
-      for (auto& n : all)
-        if (n.size() < kClipboardNameBuffer) names.push_back(std::move(n));
-    }
+    names = ClipboardFileNames(data, size);
     if (!names.empty()) {
       data = block_data(blocks, os::clip_format::preferred_drop_effect, size);
       type = CutOrCopyType(data, size);

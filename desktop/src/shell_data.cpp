@@ -67,6 +67,14 @@ bool ParseDropFiles(const unsigned char* data, std::size_t size,
   return true;
 }
 
+std::vector<std::u16string> ClipboardFileNames(const unsigned char* data, std::size_t size) {
+  std::vector<std::u16string> all, names;
+  if (!ParseDropFiles(data, size, all)) return names;
+  for (auto& n : all)
+    if (n.size() < kClipboardNameBuffer) names.push_back(std::move(n));
+  return names;
+}
+
 std::u16string UnicodeTextFromBlock(const unsigned char* data, std::size_t size) {
   std::u16string text;
   if (!data) return text;

@@ -173,6 +173,14 @@ TEST(ClipboardFiles, CutOrCopyTypeAndWhatTheReaderTakes) {
   EXPECT_EQ(desktop::CutOrCopyType(move, 3), 5);
   EXPECT_EQ(desktop::CutOrCopyType(nullptr, 0), 5);
 
+  // What the reader takes from a block: names that fit its buffer, nothing from a bad block.
+  const std::u16string longest(519, u'x'), too_long(520, u'y');
+  const bytes mixed = desktop::BuildDropFiles({u"C:\\a", too_long, longest});
+  EXPECT_EQ(desktop::ClipboardFileNames(mixed.data(), mixed.size()),
+            (std::vector<std::u16string>{u"C:\\a", longest}));
+  EXPECT_TRUE(desktop::ClipboardFileNames(mixed.data(), mixed.size() - 1).empty());
+  EXPECT_TRUE(desktop::ClipboardFileNames(nullptr, 0).empty());
+
   EXPECT_FALSE(desktop::FileListFitsReader({}));
   EXPECT_TRUE(desktop::FileListFitsReader({u"a", std::u16string(519, u'x')}));
   EXPECT_FALSE(desktop::FileListFitsReader({u"a", std::u16string(520, u'x')}));

@@ -36,6 +36,10 @@ std::vector<unsigned char> BuildDropFiles(const std::vector<std::u16string>& nam
 // the block is malformed: false and no names, nothing is read outside [data, data + size).
 bool ParseDropFiles(const unsigned char* data, std::size_t size, std::vector<std::u16string>& names);
 
+// The names GetHdropData hands over from a CF_HDROP block: those that fit the reader's buffer;
+// a longer name is left out rather than cut. None for a malformed block.
+std::vector<std::u16string> ClipboardFileNames(const unsigned char* data, std::size_t size);
+
 // Text of a CF_UNICODETEXT block: up to its first NUL, or the whole block (an odd last byte
 // left out) when it has none.
 std::u16string UnicodeTextFromBlock(const unsigned char* data, std::size_t size);
