@@ -17,6 +17,8 @@
 #include "android/process_work_item.h"
 #include "app/lua_registration.h"
 #include "desktop/app_help.h"
+#include "desktop/icon_imager.h"
+#include "desktop/shell_objects.h"
 #include "store/lua_catalogue.h"
 #include "store/lua_download_manager.h"
 #include "store/lua_objects.h"
@@ -202,6 +204,8 @@ bool StartUp(const HostHooks& h) {
   // The services of the other modules are created here, in this order, each by the module
   // that implements it: CIconImagerCreator; CSqliteManager, then open "Download.db" in the
   // profile directory; CDriverManager; CAndroidConnectManager; CDeviceManager.
+  singleton_ex<desktop::CIconImagerCreator>::acquire();
+  trace("create CIconImagerCreator");
   if (CSqliteManager* db = singleton_ex<CSqliteManager>::acquire()) {
     // A missing or unusable file leaves the store closed: its operations then fail quietly.
     db->open(database_path(*singleton_ex<CPathManager>::instance()));
@@ -241,8 +245,12 @@ void ShutDown() {
   store::release_catalogue_objects();
   singleton_ex<CSqliteManager>::release();
   trace("release CSqliteManager");
+  singleton_ex<desktop::CIconImagerCreator>::release();
+  trace("release CIconImagerCreator");
   // Its timer lives on the message window and its listeners in the Lua state.
   desktop::ReleaseAppHelp();
+  // The tray's window, the drop targets and the clipboard's owner go before the message window.
+  desktop::ReleaseShellObjects();
   if (CMessageWindow* mw = singleton_ex<CMessageWindow>::instance()) mw->Destroy();
   singleton_ex<CMessageWindow>::release();
   trace("release CMessageWindow");
