@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "shell_lua.h"
+
 #include <ole2.h>
 #include <windows.h>
 
@@ -24,7 +26,7 @@
 
 namespace {
 
-lua_State* state() { return QVLRT_GetLuaState(QVLRT_GetRuntime(QVLRT_GetEnv(0), 0)); }
+using shell_test::state;
 
 void register_once() {
   static const bool done = [] {
@@ -39,17 +41,9 @@ void register_once() {
   (void)done;
 }
 
-// Runs the code; the global "result" as a string ("" when the code raised).
 std::string run(const std::string& code) {
   register_once();
-  lua_State* L = state();
-  const int top = lua_gettop(L);
-  EXPECT_EQ(luaL_loadstring(L, code.c_str()), 0);
-  if (QVLRT_LuaCall(L, 0, 0, "test") != 0) return "";
-  lua_getglobal(L, "result");
-  std::string r = lua_isstring(L, -1) ? lua_tostring(L, -1) : "(not a string)";
-  lua_settop(L, top);
-  return r;
+  return shell_test::run_lua(code);
 }
 
 void set_global_window(const char* name, HWND w) {

@@ -6,26 +6,20 @@
 
 #include <gtest/gtest.h>
 
+#include "shell_lua.h"
+
 #include <lauxlib.h>
 
 #include <string>
 
 namespace {
 
-lua_State* state() { return QVLRT_GetLuaState(QVLRT_GetRuntime(QVLRT_GetEnv(0), 0)); }
+using shell_test::state;
 
-// Runs the code; the global "result" as a string ("" when the code raised).
 std::string run(const std::string& code) {
   static const bool registered = (desktop::RegisterTray(QVLRT_GetEnv(0)), true);
   (void)registered;
-  lua_State* L = state();
-  const int top = lua_gettop(L);
-  EXPECT_EQ(luaL_loadstring(L, code.c_str()), 0);
-  if (QVLRT_LuaCall(L, 0, 0, "test") != 0) return "";
-  lua_getglobal(L, "result");
-  std::string r = lua_isstring(L, -1) ? lua_tostring(L, -1) : "(not a string)";
-  lua_settop(L, top);
-  return r;
+  return shell_test::run_lua(code);
 }
 
 TEST(Tray, TheTrayMessageReachesEveryListenerUntilDetached) {
