@@ -3,6 +3,7 @@
 --   local T = require("hosttest")
 --   T.run("cookies", function() T.equal(obj:Attach(f), 1, "first cookie") end)
 --   T.finish()   -- writes PASS when nothing failed, then posts the quit message
+--   T.step("later", function() obj:Start(function() T.next_step() end) end)  T.next_step()
 local M = {}
 
 local source = debug.getinfo(1, "S").source
@@ -38,6 +39,22 @@ function M.run(name, body)
 end
 
 function M.failures() return failures end
+
+-- Steps that end later (on a callback) run one after another: M.step(name, body) adds one, and
+-- each body ends by calling M.next_step(), which runs the next one or, after the last, calls
+-- M.after_steps (when set) and finishes.
+local steps, current = {}, 0
+function M.step(name, body) steps[#steps + 1] = {name = name, run = body} end
+function M.next_step()
+  current = current + 1
+  local s = steps[current]
+  if not s then
+    if M.after_steps then M.run("after the steps", M.after_steps) end
+    M.finish()
+    return
+  end
+  M.run(s.name, s.run)
+end
 
 -- Reports the outcome and ends the host through its quit message.
 function M.finish()

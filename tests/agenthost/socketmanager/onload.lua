@@ -8,15 +8,7 @@ local factory = _G["LuaAsyncSocketFactory"]
 local function ctl(json) return sim:Control(json) end
 local function ok(answer) return answer:find('"ok": true', 1, true) ~= nil end
 
-local steps = {}
-local function next_step()
-  local step = table.remove(steps, 1)
-  if not step then
-    T.finish()
-    return
-  end
-  T.run("step", step)
-end
+local next_step = T.next_step
 
 -- Calls k once the simulator reports what `json` waits for (polled on the loop, never blocking it).
 local function when(json, k, tries)
@@ -33,7 +25,7 @@ end
 
 local keep = {}  -- managers stay referenced until their step is over
 
-steps[#steps + 1] = function()
+T.step("step 1", function()
   local m = factory:CreateAsyncSocket("dev-1")
   keep.ports = m
   local p = {}
@@ -41,9 +33,9 @@ steps[#steps + 1] = function()
   T.equal(table.concat(p, ","), "12157,12158,12159,12156,0", "forward ports by kind")
   T.equal(select("#", factory:CreateAsyncSocket(12)), 0, "a device id must be a string")
   next_step()
-end
+end)
 
-steps[#steps + 1] = function()
+T.step("step 2", function()
   local m = factory:CreateAsyncSocket("dev-1")
   keep.list = m
   local calls = {}
@@ -61,9 +53,9 @@ steps[#steps + 1] = function()
   end)
   local second = m:SendSocketMessage(38, 7, "no callback")
   T.equal(first .. "," .. second, "1,2", "request ids count from 1")
-end
+end)
 
-steps[#steps + 1] = function()
+T.step("step 3", function()
   local m = factory:CreateAsyncSocket("dev-1")
   keep.cancel = m
   T.check(ok(ctl('{"op": "fault", "mode": "coalesce", "code": 47}')), "fault queued")
@@ -78,9 +70,9 @@ steps[#steps + 1] = function()
       when('{"op": "wait_idle", "timeout": 0.01}', next_step)
     end)
   end)
-end
+end)
 
-steps[#steps + 1] = function()
+T.step("step 4", function()
   local m = factory:CreateAsyncSocket("dev-1")
   keep.huge = m
   T.check(ok(ctl('{"op": "fault", "mode": "huge", "code": 54}')), "fault queued")
@@ -88,9 +80,9 @@ steps[#steps + 1] = function()
     T.equal(kind .. " " .. tostring(id), "6 dev-1", "an oversized frame ends the request as an error")
     when('{"op": "wait_idle", "timeout": 0.01}', next_step)
   end)
-end
+end)
 
-steps[#steps + 1] = function()
+T.step("step 5", function()
   local m = factory:CreateAsyncSocket("dev-1")
   keep.events = m
   local heard = {}
@@ -115,6 +107,6 @@ steps[#steps + 1] = function()
   when('{"op": "wait_subscribed", "timeout": 0.01}', function()
     T.check(ok(ctl('{"op": "notify", "codes": [19, 107], "mode": "split"}')), "notified")
   end)
-end
+end)
 
 next_step()

@@ -36,19 +36,11 @@ mkdir(pc .. "\\Album\\Sub")
 write(pc .. "\\Album\\Pic1.JPG", big)
 write(pc .. "\\Album\\Sub\\Clip.MP4", "clip")
 
-local steps = {}
-local function next_step()
-  local step = table.remove(steps, 1)
-  if not step then
-    T.finish()
-    return
-  end
-  T.run("step", step)
-end
+local next_step = T.next_step
 
 local keep = {}
 
-steps[#steps + 1] = function()
+T.step("step 1", function()
   T.check(factory:CreateSendFile("dev-1", SEND) ~= nil, "CreateSendFile gives an object")
   T.check(not pcall(factory.CreateGetFile, factory, "dev-1"), "CreateGetFile needs a port")
   T.check(not pcall(factory.CreateCopyDir, factory), "CreateCopyDir needs a device id")
@@ -57,9 +49,9 @@ steps[#steps + 1] = function()
   T.equal(select("#", factory:CreateSendFile("dev-1", 1):TestConnect()), 0, "TestConnect to nothing")
   s:delete_self()
   next_step()
-end
+end)
 
-steps[#steps + 1] = function()
+T.step("step 2", function()
   local s = factory:CreateSendFile("dev-1", SEND)
   keep.send = s
   s:Init()
@@ -86,9 +78,9 @@ steps[#steps + 1] = function()
     next_step()
   end)
   T.equal(id, 1, "first task id")
-end
+end)
 
-steps[#steps + 1] = function()
+T.step("step 3", function()
   local g = factory:CreateGetFile("dev-1", GET)
   keep.get = g
   g:Init()
@@ -108,9 +100,9 @@ steps[#steps + 1] = function()
     T.check(read(target) == big, "the same bytes")
     next_step()
   end)
-end
+end)
 
-steps[#steps + 1] = function()
+T.step("step 4", function()
   local g = keep.get
   T.check(ok(ctl('{"op": "file_fault", "mode": "close_mid_file"}')), "fault queued")
   local failed = pc .. "\\back\\cut.jpg"
@@ -131,9 +123,9 @@ steps[#steps + 1] = function()
     keep.get = nil
     next_step()
   end)
-end
+end)
 
-steps[#steps + 1] = function()
+T.step("step 5", function()
   local s = factory:CreateSendFile("dev-1", SEND)
   keep.send = s
   s:Init()
@@ -171,9 +163,9 @@ steps[#steps + 1] = function()
     end
   end
   wait()
-end
+end)
 
-steps[#steps + 1] = function()
+T.step("step 6", function()
   local c = factory:CreateCopyDir("dev-1")
   keep.copy = c
   c:Init()
@@ -191,6 +183,6 @@ steps[#steps + 1] = function()
       next_step()
     end)
   end)
-end
+end)
 
 next_step()

@@ -41,19 +41,10 @@ local function serve(name, body)
   return origin .. "/" .. name
 end
 
-local steps, current = {}, 0
-local function next_step()
-  current = current + 1
-  local s = steps[current]
-  if not s then
-    loc:UnInit()
-    T.finish()
-    return
-  end
-  T.run(s.name, s.run)
-end
+local next_step = T.next_step
+T.after_steps = function() loc:UnInit() end
 
-steps[#steps + 1] = {name = "the update check asks the configured endpoint", run = function()
+T.step("the update check asks the configured endpoint", function()
   update_lines_before = #update_lines()
   write(T.dir .. "../Profiles/config.ini",
         "[basic]\r\nappver=3.0 beta\r\nupdateserver=" .. origin .. "\r\n")
@@ -67,9 +58,9 @@ steps[#steps + 1] = {name = "the update check asks the configured endpoint", run
     T.equal(t.Content, "", "Content")
     next_step()
   end)
-end}
+end)
 
-steps[#steps + 1] = {name = "catalogue requests in order, a cancelled one silent", run = function()
+T.step("catalogue requests in order, a cancelled one silent", function()
   local got = {}
   local u1 = serve("lh_t1.json", '[{"Id":1,"Pid":0,"Si_Name":"Apps"}]')
   local u3 = serve("lh_t3.json", '%5B%7B%22Id%22%3A5%2C%22S_FileSize%22%3A2048%7D%5D')
@@ -94,9 +85,9 @@ steps[#steps + 1] = {name = "catalogue requests in order, a cancelled one silent
     T.equal(uris[#uris], "/gengxin/update.php?v=3.0%20beta", "the update URL")
     next_step()
   end)
-end}
+end)
 
-steps[#steps + 1] = {name = "URLs resolve where their redirects end", run = function()
+T.step("URLs resolve where their redirects end", function()
   loc:Init()
   local first
   first = loc:AddCommand(origin .. "/hop2", function(id, url)
@@ -109,7 +100,7 @@ steps[#steps + 1] = {name = "URLs resolve where their redirects end", run = func
       next_step()
     end)
   end)
-end}
+end)
 
 T.run("reports are collected and arguments checked", function()
   T.equal(select("#", dr:Report({page = "home", n = 5, [3] = "x", skip = {}})), 0, "no results")

@@ -9,14 +9,7 @@ local contacts_of = {}
 for n in os.getenv("E2E_CONTACTS"):gmatch("%S+") do contacts_of[#contacts_of + 1] = tonumber(n) end
 local apk = os.getenv("E2E_APK")
 
-local steps, current = {}, 0
-local function next_step()
-  current = current + 1
-  local s = steps[current]
-  if not s then T.finish() return end
-  T.run(s[1], s[2])
-end
-local function step(name, f) steps[#steps + 1] = {name, f} end
+local step, next_step = T.step, T.next_step
 local keep = {}
 
 step("start and list", function()

@@ -40,16 +40,9 @@ local function read(path)
   return d
 end
 
--- The steps run one after another; each ends by calling next_step().
-local steps, current = {}, 0
-local function next_step()
-  current = current + 1
-  local s = steps[current]
-  if not s then T.finish() return end
-  T.run(s.name, s.run)
-end
+local next_step = T.next_step
 
-steps[#steps + 1] = {name = "Init hands over the stored tasks once", run = function()
+T.step("Init hands over the stored tasks once", function()
   local calls, inside = 0, true
   dm:Init(function(tasks)
     calls = calls + 1
@@ -60,9 +53,9 @@ steps[#steps + 1] = {name = "Init hands over the stored tasks once", run = funct
   end)
   dm:Init(function() T.check(false, "the second Init is ignored") end)
   inside = false
-end}
+end)
 
-steps[#steps + 1] = {name = "two tasks run in id order", run = function()
+T.step("two tasks run in id order", function()
   local ua, a = serve("lh_a.bin", 300000, 1)
   local ub, b = serve("lh_b.bin", 200000, 2)
   local order = {}
@@ -82,9 +75,9 @@ steps[#steps + 1] = {name = "two tasks run in id order", run = function()
   ida = dm:DownLoadFile(ua, out .. "a\\b\\a.bin", 1, "A", "", done)
   idb = dm:DownLoadFile(ub, out .. "b.bin", 1, "B", "", done)
   T.equal(idb, ida + 1, "consecutive ids")
-end}
+end)
 
-steps[#steps + 1] = {name = "stop starts the next, restart resumes", run = function()
+T.step("stop starts the next, restart resumes", function()
   local ubig, big = serve("lh_big.bin", 6 * 1048576, 3)
   local usmall, small = serve("lh_small.bin", 50000, 4)
   local stopped, after, reports = nil, nil, 0
@@ -116,9 +109,9 @@ steps[#steps + 1] = {name = "stop starts the next, restart resumes", run = funct
       dm:RestartTask(idbig)
     end
   end)
-end}
+end)
 
-steps[#steps + 1] = {name = "a missing file fails and keeps the temporary file", run = function()
+T.step("a missing file fails and keeps the temporary file", function()
   local f = assert(io.open(out .. "gone.bin.tmp", "wb"))
   f:write("an earlier attempt")
   f:close()
@@ -130,9 +123,9 @@ steps[#steps + 1] = {name = "a missing file fails and keeps the temporary file",
       dm:CancleTask(id)
       next_step()
     end)
-end}
+end)
 
-steps[#steps + 1] = {name = "cancel the running task", run = function()
+T.step("cancel the running task", function()
   local ubig = serve("lh_cancel.bin", 6 * 1048576, 5)
   local usmall, small = serve("lh_after.bin", 1000, 6)
   local cancelled = false
@@ -151,7 +144,7 @@ steps[#steps + 1] = {name = "cancel the running task", run = function()
       next_step()
     end
   end)
-end}
+end)
 
 T.run("calls without the object are refused", function()
   T.equal(pcall(dm.GetNextTaskID), false, "no object")
