@@ -1,5 +1,6 @@
 #include "adb_wire.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace tivorel_help {
@@ -41,17 +42,18 @@ wire_result io_failure(os::io_status s) {
 
 }  // namespace
 
-std::unique_ptr<server_connection> server_connection::open(int port, wire_result& result) {
+std::unique_ptr<server_connection> server_connection::open(int port, int answer_ms,
+                                                           wire_result& result) {
   bool refused = false;
   std::string why;
-  auto s = os::connect_loopback(port, kConnectMs, refused, why);
+  auto s = os::connect_loopback(port, std::min(answer_ms, kConnectMs), refused, why);
   result = {};
   if (!s) {
     result.status = refused ? wire_status::no_server : wire_status::io_error;
     result.message = why;
     return nullptr;
   }
-  return std::unique_ptr<server_connection>(new server_connection(std::move(s)));
+  return std::unique_ptr<server_connection>(new server_connection(std::move(s), answer_ms));
 }
 
 os::io_status server_connection::read_exact(char* buffer, std::size_t size, int timeout_ms) {
@@ -68,14 +70,14 @@ os::io_status server_connection::read_exact(char* buffer, std::size_t size, int 
 wire_result server_connection::request(const std::string& service) {
   if (service.size() > 0xFFFF) return {wire_status::fail, "request too long"};
   const std::string line = hex4(service.size()) + service;
-  const os::io_status s = write_all(line.data(), line.size(), kServerAnswerMs);
+  const os::io_status s = write_all(line.data(), line.size(), answer_ms_);
   if (s != os::io_status::ok) return io_failure(s);
   return read_status();
 }
 
 wire_result server_connection::read_status() {
   char word[4];
-  const os::io_status s = read_exact(word, 4, kServerAnswerMs);
+  const os::io_status s = read_exact(word, 4, answer_ms_);
   if (s != os::io_status::ok) return io_failure(s);
   if (std::memcmp(word, "OKAY", 4) == 0) return {};
   if (std::memcmp(word, "FAIL", 4) == 0) {
@@ -92,13 +94,13 @@ wire_result server_connection::read_status() {
 wire_result server_connection::read_hex_string(std::string& text, bool closed_ok) {
   text.clear();
   char len[4];
-  os::io_status s = read_exact(len, 4, kServerAnswerMs);
+  os::io_status s = read_exact(len, 4, answer_ms_);
   if (s == os::io_status::closed && closed_ok) return {};
   if (s != os::io_status::ok) return io_failure(s);
   const long n = parse_hex4(len);
   if (n < 0) return {wire_status::io_error, "protocol fault: bad length"};
   text.resize(static_cast<std::size_t>(n));
-  s = read_exact(text.data(), text.size(), kServerAnswerMs);
+  s = read_exact(text.data(), text.size(), answer_ms_);
   if (s != os::io_status::ok) return io_failure(s);
   return {};
 }

@@ -11,11 +11,8 @@
 
 namespace tivorel_help {
 
-// How long one step may wait for the server before the command ends with an error. The device
-// side of a command waits in slices of this, checking between slices that the device is there.
+// How long a connection to the local server may take; a listening server accepts at once.
 constexpr int kConnectMs = 5000;
-constexpr int kServerAnswerMs = 30000;
-constexpr int kSliceMs = 1000;
 
 enum class wire_status {
   okay,
@@ -37,8 +34,8 @@ long parse_hex4(const char* p);
 
 class server_connection {
  public:
-  // Connects to the server on 127.0.0.1:port.
-  static std::unique_ptr<server_connection> open(int port, wire_result& result);
+  // Connects to the server on 127.0.0.1:port; each answer of the server may take answer_ms.
+  static std::unique_ptr<server_connection> open(int port, int answer_ms, wire_result& result);
 
   // Sends a request and reads OKAY or FAIL.
   wire_result request(const std::string& service);
@@ -61,8 +58,10 @@ class server_connection {
   }
 
  private:
-  explicit server_connection(std::unique_ptr<os::server_socket> s) : socket_(std::move(s)) {}
+  server_connection(std::unique_ptr<os::server_socket> s, int answer_ms)
+      : socket_(std::move(s)), answer_ms_(answer_ms) {}
   std::unique_ptr<os::server_socket> socket_;
+  int answer_ms_;
 };
 
 }  // namespace tivorel_help

@@ -76,11 +76,12 @@ std::string base_name(const std::string& path) {
 class session {
  public:
   session(const native_settings& s, std::string serial, console& con)
-      : port_(s.port), serial_(std::move(serial)), con_(con) {}
+      : port_(s.port), answer_ms_(s.answer_ms), slice_ms_(s.slice_ms), serial_(std::move(serial)),
+        con_(con) {}
 
   // A request on a fresh connection; null (result says why) unless the server said OKAY.
   std::unique_ptr<server_connection> host(const std::string& service, wire_result& result) {
-    auto c = server_connection::open(port_, result);
+    auto c = server_connection::open(port_, answer_ms_, result);
     if (!c) return nullptr;
     result = c->request(service);
     if (!result.ok()) return nullptr;
@@ -116,7 +117,7 @@ class session {
   io_status read_some(server_connection& c, char* buf, std::size_t cap, std::size_t& got,
                       std::string& trouble) {
     for (;;) {
-      const io_status s = c.read_some(buf, cap, got, kSliceMs);
+      const io_status s = c.read_some(buf, cap, got, slice_ms_);
       if (s != io_status::timed_out) return s;
       trouble = device_trouble();
       if (!trouble.empty()) return io_status::failed;
@@ -139,7 +140,7 @@ class session {
                       std::string& trouble) {
     for (;;) {
       std::size_t sent = 0;
-      const io_status s = c.write_all(data, size, sent, kSliceMs);
+      const io_status s = c.write_all(data, size, sent, slice_ms_);
       if (s != io_status::timed_out) return s;
       data += sent;
       size -= sent;
@@ -162,11 +163,14 @@ class session {
   }
 
   const std::string& serial() const { return serial_; }
+  int answer_ms() const { return answer_ms_; }
   console& con() { return con_; }
   int port() const { return port_; }
 
  private:
   int port_;
+  int answer_ms_;
+  int slice_ms_;
   std::string serial_;
   console& con_;
 };
@@ -207,7 +211,7 @@ shell_run run_shell(session& s, bool v2, const std::string& command, shell_outpu
   }
   // Nothing is typed into the command: its standard input ends at once.
   const std::string close_stdin = std::string(1, static_cast<char>(kShellCloseStdin)) + le32(0);
-  c->write_all(close_stdin.data(), close_stdin.size(), kServerAnswerMs);
+  c->write_all(close_stdin.data(), close_stdin.size(), s.answer_ms());
   bool have_exit = false;
   std::string payload;
   for (;;) {
@@ -361,7 +365,7 @@ std::string sync_push(session& s, std::ifstream& in, std::uintmax_t size, unsign
   }
   if (std::string(answer, 4) != "OKAY") return "protocol fault";
   const std::string quit = "QUIT" + le32(0);
-  c->write_all(quit.data(), quit.size(), kSliceMs);
+  c->write_all(quit.data(), quit.size(), s.answer_ms());
   return {};
 }
 
@@ -506,7 +510,7 @@ std::optional<int> cmd_uninstall(session& s, const std::string& package) {
 
 int cmd_kill_server(const native_settings& settings, console& con) {
   wire_result r;
-  auto c = server_connection::open(settings.port, r);
+  auto c = server_connection::open(settings.port, settings.answer_ms, r);
   if (!c) {
     con.err("cannot connect to daemon at tcp:" + std::to_string(settings.port) + ": " +
             r.message + "\n");
@@ -520,7 +524,7 @@ int cmd_kill_server(const native_settings& settings, console& con) {
   // The server closes the connection when it goes.
   char buf[256];
   std::size_t got = 0;
-  while (c->read_some(buf, sizeof buf, got, kServerAnswerMs) == io_status::ok) {
+  while (c->read_some(buf, sizeof buf, got, settings.answer_ms) == io_status::ok) {
   }
   return 0;
 }
@@ -585,7 +589,7 @@ std::optional<int> run_native(const std::vector<std::string>& args, const native
   // printed and the stock client starts the server (and says so) and runs the command.
   if (k == kind::start_server) {
     wire_result r;
-    auto c = server_connection::open(settings.port, r);
+    auto c = server_connection::open(settings.port, settings.answer_ms, r);
     if (c) r = c->request("host:version");
     std::string version;
     if (r.ok()) r = c->read_hex_string(version);

@@ -16,6 +16,8 @@ namespace tivorel_help {
 struct native_settings {
   int port = 5037;            // ANDROID_ADB_SERVER_PORT
   std::string env_serial;     // ANDROID_SERIAL: the device when no -s is given
+  int answer_ms = 30000;      // how long the server may take to answer a request
+  int slice_ms = 1000;        // how long the device side may stay silent before it is checked
 };
 
 // The server port from ANDROID_ADB_SERVER_PORT's value (empty: 5037); 0 when the value is not a
