@@ -2,6 +2,7 @@
 
 #include "adb_wire.h"
 
+#include <cctype>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -15,8 +16,7 @@ namespace {
 namespace fs = std::filesystem;
 using os::io_status;
 
-// Shell protocol v2 packet kinds.
-constexpr unsigned char kShellStdin = 0;
+// Shell protocol v2 packet kinds (kind 0, standard input, only goes to the device).
 constexpr unsigned char kShellStdout = 1;
 constexpr unsigned char kShellStderr = 2;
 constexpr unsigned char kShellExit = 3;
@@ -242,7 +242,6 @@ shell_run run_shell(session& s, bool v2, const std::string& command, shell_outpu
       run.exit_code = static_cast<unsigned char>(payload[0]);
       have_exit = true;
     }
-    (void)kShellStdin;
   }
   if (!have_exit) {
     // The stream ended without the shell's exit status: the device is gone or broke it off.
