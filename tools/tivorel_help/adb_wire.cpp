@@ -46,7 +46,7 @@ std::unique_ptr<server_connection> server_connection::open(int port, int answer_
                                                            wire_result& result) {
   bool refused = false;
   std::string why;
-  auto s = os::connect_loopback(port, std::min(answer_ms, kConnectMs), refused, why);
+  auto s = os::connect_loopback(port, kConnectMs, refused, why);
   result = {};
   if (!s) {
     result.status = refused ? wire_status::no_server : wire_status::io_error;

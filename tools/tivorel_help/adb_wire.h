@@ -11,7 +11,8 @@
 
 namespace tivorel_help {
 
-// How long a connection to the local server may take; a listening server accepts at once.
+// How long a connection to the local server may take: a listening server accepts at once, and
+// Windows takes about a second to report that nothing listens.
 constexpr int kConnectMs = 5000;
 
 enum class wire_status {
