@@ -410,7 +410,7 @@ std::optional<int> cmd_install(session& s, const std::string& path, bool replace
       return 1;
     }
     std::string trouble;
-    std::vector<char> buf(kSyncChunk * 4);
+    std::vector<char> buf(1 << 20);
     std::uintmax_t left = size;
     bool sent = true;
     while (left > 0 && sent) {
