@@ -112,8 +112,8 @@ std::unique_ptr<server_socket> connect_loopback(int port, int timeout_ms, bool& 
     why = "Winsock is not available";
     return nullptr;
   }
-  const SOCKET s = ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
-                                WSA_FLAG_NO_HANDLE_INHERIT);
+  // No child is started while a server socket is open, so inheritance does not matter.
+  const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (s == INVALID_SOCKET) {
     why = system_words(::WSAGetLastError());
     return nullptr;
