@@ -205,7 +205,7 @@ class AdbProtocolCornerCases(unittest.TestCase):
         home = os.path.join(self.tmp, "home")
         os.makedirs(home)
         self.lab.env["HOME"] = home
-        for args in (["kill-server"], ["devices"], ["get-state"], ["-s", "x", "shell", "echo"],
+        for args in (["kill-server"], ["start-server"], ["devices"], ["get-state"], ["-s", "x", "shell", "echo"],
                      ["-s", "x", "forward", "tcp:1", "tcp:2"]):
             with self.subTest(args=args):
                 runs = []

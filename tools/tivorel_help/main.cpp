@@ -9,7 +9,8 @@
 //   TIVOREL_ADB_BLOCK     the block to write (default "TivorelAdbCommon")
 //   TIVOREL_ADB           the stock client to run; else "adb" beside this program; else from PATH
 //   TIVOREL_ADB_PROTOCOL  "0": leave every command to the stock client
-//   ANDROID_ADB_SERVER_PORT, ANDROID_SERIAL  as for the stock client
+//   ANDROID_ADB_SERVER_PORT, ANDROID_SERIAL  as for the stock client; with ADB_SERVER_SOCKET
+//                         set, every command goes to the stock client
 //
 // The block is written as the output arrives, so that a client ended at its time-out still
 // leaves what it had. Ending this program ends the stock client too: on Windows it runs in a
@@ -91,7 +92,9 @@ int main(int argc, char** argv) {
   output_block block(block_name.empty() ? kDefaultBlock : qv::text::wide_to_utf8(block_name));
   if (!block.is_open()) log_line("cannot open the output block; output is dropped");
 
-  if (tivorel_help::os::environment_variable(L"TIVOREL_ADB_PROTOCOL") != L"0") {
+  // ADB_SERVER_SOCKET names a server elsewhere, which the stock client reaches.
+  if (tivorel_help::os::environment_variable(L"TIVOREL_ADB_PROTOCOL") != L"0" &&
+      tivorel_help::os::environment_variable(L"ADB_SERVER_SOCKET").empty()) {
     tivorel_help::native_settings settings;
     settings.port = tivorel_help::server_port_from(
         qv::text::wide_to_utf8(tivorel_help::os::environment_variable(L"ANDROID_ADB_SERVER_PORT")));
