@@ -227,12 +227,18 @@ TEST(TivorelHelpNative, BrokenAnswersAreErrors) {
   }
 }
 
-// A device with shell protocol v2 whose shell answers with `reply` on the stream.
-void shell_device(scripted_server& server, const std::string& reply, bool then_hold) {
+// A device with shell protocol v2 whose shell answers with `reply` on the stream, and after a
+// silence of several of the client's slices with `later`.
+void shell_device(scripted_server& server, const std::string& reply, bool then_hold,
+                  const std::string& later = {}) {
   server.on("host-serial:x:features", [](tcp::socket& s) { return send(s, okay("shell_v2")); });
   server.on("host:transport:x", [](tcp::socket& s) { return send(s, "OKAY"); });
-  server.on("shell,v2,raw:run it", [&server, reply, then_hold](tcp::socket& s) {
+  server.on("shell,v2,raw:run it", [&server, reply, then_hold, later](tcp::socket& s) {
     if (!send(s, "OKAY" + reply)) return false;
+    if (!later.empty()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(400));
+      send(s, later);
+    }
     if (then_hold) hold(s, server);
     return false;
   });
@@ -246,6 +252,7 @@ TEST(TivorelHelpNative, ShellV2Streams) {
     std::string get_state;  // the server's answer to get-state
     std::string text;
     int code;
+    std::string later = {};
   };
   const std::string big(10000, 'x');
   const std::vector<shell_case> cases = {
@@ -262,13 +269,16 @@ TEST(TivorelHelpNative, ShellV2Streams) {
       {"a packet longer than any shell sends",
        std::string("\x01\xff\xff\xff\xff", 5), true, okay("device"),
        "error: protocol fault: shell packet too long\n", 1},
+      {"a silent shell on a device in recovery goes on",
+       packet(1, "early\n"), false, okay("recovery"), "early\nlate\n", 0,
+       packet(1, "late\n") + packet(3, std::string(1, '\0'))},
       {"stdin packets from the device are ignored",
        packet(0, "?") + packet(1, "ok\n") + packet(3, std::string(1, '\0')), false, okay("device"),
        "ok\n", 0},
   };
   for (const auto& c : cases) {
     scripted_server server;
-    shell_device(server, c.reply, c.then_hold);
+    shell_device(server, c.reply, c.then_hold, c.later);
     server.on("host-serial:x:get-state", [&c](tcp::socket& s) { return send(s, c.get_state) && false; });
     const result r = run({"-s", "x", "shell", "run", "it"}, server.port());
     ASSERT_TRUE(r.code.has_value()) << c.name;

@@ -101,15 +101,24 @@ class session {
     return c;
   }
 
-  // Empty while the device is there and online; else the words for what happened to it.
+  // Empty while the device is there and usable (also in recovery or sideload); else the words
+  // for what happened to it.
   std::string device_trouble() {
     wire_result r;
     auto c = host(host_prefix() + "get-state", r);
     std::string state;
     if (c) r = c->read_hex_string(state);
-    if (!r.ok()) return r.message;
-    if (state == "device") return {};
-    return "device " + state;
+    if (!r.ok()) {
+      // Without a serial the server cannot tell which device once a second one is there; the
+      // command's own stream still ends when its device goes.
+      if (serial_.empty() && r.status == wire_status::fail &&
+          r.message.find("more than one") != std::string::npos)
+        return {};
+      return r.message;
+    }
+    if (state == "offline" || state == "unauthorized" || state.compare(0, 14, "no permissions") == 0)
+      return "device " + state;
+    return {};
   }
 
   // Reads what the device sends; waits while the device is there. On a device that went away
