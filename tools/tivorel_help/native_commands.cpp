@@ -2,6 +2,7 @@
 
 #include "adb_wire.h"
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 namespace tivorel_help {
 namespace {
@@ -349,16 +351,24 @@ std::string sync_push(session& s, std::ifstream& in, std::uintmax_t size, unsign
   std::string head = "SEND" + le32(static_cast<std::uint32_t>(spec.size())) + spec;
   if (s.write_all(*c, head.data(), head.size(), trouble) != io_status::ok)
     return trouble.empty() ? "closed" : trouble;
-  std::string packet(8 + kSyncChunk, '\0');
+  // Several DATA packets go out in one write, so that the server forwards full payloads to the
+  // device instead of one small one per packet (each waits for the device's acknowledgement).
+  constexpr std::size_t kPacketsPerWrite = 16;
+  std::vector<char> batch((8 + kSyncChunk) * kPacketsPerWrite);
   std::uintmax_t left = size;
   while (left > 0) {
-    const std::size_t n = static_cast<std::size_t>(std::min<std::uintmax_t>(left, kSyncChunk));
-    in.read(&packet[8], static_cast<std::streamsize>(n));
-    if (static_cast<std::size_t>(in.gcount()) != n) return "read error";
-    packet.replace(0, 8, "DATA" + le32(static_cast<std::uint32_t>(n)));
-    if (s.write_all(*c, packet.data(), 8 + n, trouble) != io_status::ok)
+    std::size_t used = 0;
+    for (std::size_t i = 0; i < kPacketsPerWrite && left > 0; ++i) {
+      const std::size_t n = static_cast<std::size_t>(std::min<std::uintmax_t>(left, kSyncChunk));
+      const std::string head = "DATA" + le32(static_cast<std::uint32_t>(n));
+      std::copy(head.begin(), head.end(), batch.begin() + static_cast<std::ptrdiff_t>(used));
+      in.read(batch.data() + used + 8, static_cast<std::streamsize>(n));
+      if (static_cast<std::size_t>(in.gcount()) != n) return "read error";
+      used += 8 + n;
+      left -= n;
+    }
+    if (s.write_all(*c, batch.data(), used, trouble) != io_status::ok)
       return trouble.empty() ? "closed" : trouble;
-    left -= n;
   }
   const std::string done = "DONE" + le32(static_cast<std::uint32_t>(std::time(nullptr)));
   if (s.write_all(*c, done.data(), done.size(), trouble) != io_status::ok)
