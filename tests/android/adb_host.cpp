@@ -27,6 +27,8 @@ int main() {
   const std::wstring build = executable_directory() + L"../../../";
   test::prepend_path(build + L"stage");
   test::set_env("TIVOREL_ADB", qv::text::wide_to_utf8(build + L"tests/android/fake_adb.exe"));
+  // Every command goes to the stand-in, even where an ADB server answers on this machine.
+  test::set_env("TIVOREL_ADB_PROTOCOL", "0");
   test::set_env("FAKE_ADB_REPLY_devices",
                 "List of devices attached\nR58M1\tunauthorized\nemulator-5554\tdevice\n"
                 "192.168.1.20:5555\toffline\nHT4A1\tdevice\n\n");

@@ -15,6 +15,8 @@ class Runner : public RunnerTest {
     // "tivorel_help.exe" is found through PATH (the test binary's folder does not hold it).
     prepend_path(stage_dir());
     set_env("TIVOREL_ADB", qv::text::wide_to_utf8(fake_adb()));
+    // Every command goes to the stand-in, even where an ADB server answers on this machine.
+    set_env("TIVOREL_ADB_PROTOCOL", "0");
   }
 };
 

@@ -18,6 +18,8 @@ class LuaAdb : public RunnerTest {
   static void SetUpTestSuite() {
     prepend_path(stage_dir());
     set_env("TIVOREL_ADB", qv::text::wide_to_utf8(fake_adb()));
+    // Every command goes to the stand-in, even where an ADB server answers on this machine.
+    set_env("TIVOREL_ADB_PROTOCOL", "0");
     set_env("FAKE_ADB_REPLY_devices",
             "List of devices attached\nR58M1\tunauthorized\nemulator-5554\tdevice\n"
             "192.168.1.20:5555\toffline\nHT4A1\tdevice\n\n");

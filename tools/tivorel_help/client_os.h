@@ -2,12 +2,16 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace tivorel_help::os {
 
 // This program's arguments after its own name, as one command line that splits (by the Windows
 // rules) into exactly the arguments it was given. On Windows: the command line as it came.
 std::wstring own_arguments(int argc, char** argv);
+
+// This program's arguments after its own name, UTF-8, as the stock client would see them.
+std::vector<std::string> arguments(int argc, char** argv);
 
 // An environment variable, empty when unset.
 std::wstring environment_variable(const wchar_t* name);

@@ -17,6 +17,10 @@ std::wstring own_arguments(int argc, char** argv) {
   return line;
 }
 
+std::vector<std::string> arguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + (argc > 0 ? argc : 0));
+}
+
 std::wstring environment_variable(const wchar_t* name) {
   const char* v = std::getenv(qv::text::wide_to_utf8(name).c_str());
   return v ? qv::text::utf8_to_wide(v) : std::wstring();

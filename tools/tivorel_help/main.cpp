@@ -1,16 +1,23 @@
-// tivorel_help: the ADB client the runner starts. It runs the stock ADB client with the same
-// arguments and puts everything that client prints (standard output and error, in order, UTF-8)
-// into the runner's shared output block, NUL-terminated, under the block's mutex, then exits
-// with the stock client's exit code. When the stock client cannot be started, the block holds
-// one line "error: cannot run the stock ADB client NAME (why); ..." instead.
+// tivorel_help: the ADB client the runner starts. The commands the runner and the UI send
+// (native_commands.h) it speaks itself to the ADB server; for the others, and whenever no server
+// answers, it runs the stock ADB client with the same arguments. Either way it puts what it
+// prints (what the stock client would print, standard output and error merged as through one
+// pipe, UTF-8) into the runner's shared output block, NUL-terminated, under the block's mutex,
+// and exits with the stock client's exit code. When the stock client is needed and cannot be
+// started, the block holds one line "error: cannot run the stock ADB client NAME (why); ..."
 //
-//   TIVOREL_ADB_BLOCK  the block to write (default "TivorelAdbCommon")
-//   TIVOREL_ADB        the stock client to run; else "adb" beside this program; else from PATH
+//   TIVOREL_ADB_BLOCK     the block to write (default "TivorelAdbCommon")
+//   TIVOREL_ADB           the stock client to run; else "adb" beside this program; else from PATH
+//   TIVOREL_ADB_PROTOCOL  "0": leave every command to the stock client
+//   ANDROID_ADB_SERVER_PORT, ANDROID_SERIAL  as for the stock client; with ADB_SERVER_SOCKET
+//                         set, every command goes to the stock client
 //
 // The block is written as the output arrives, so that a client ended at its time-out still
 // leaves what it had. Ending this program ends the stock client too: on Windows it runs in a
 // job that closes with this process, on POSIX in this process's group, which the runner ends.
 #include "client_os.h"
+#include "console.h"
+#include "native_commands.h"
 
 #include "android/android_connect_manager.h"
 #include "android/child_process.h"
@@ -84,6 +91,24 @@ int main(int argc, char** argv) {
   std::wstring block_name = tivorel_help::os::environment_variable(L"TIVOREL_ADB_BLOCK");
   output_block block(block_name.empty() ? kDefaultBlock : qv::text::wide_to_utf8(block_name));
   if (!block.is_open()) log_line("cannot open the output block; output is dropped");
+
+  // ADB_SERVER_SOCKET names a server elsewhere, which the stock client reaches.
+  if (tivorel_help::os::environment_variable(L"TIVOREL_ADB_PROTOCOL") != L"0" &&
+      tivorel_help::os::environment_variable(L"ADB_SERVER_SOCKET").empty()) {
+    tivorel_help::native_settings settings;
+    settings.port = tivorel_help::server_port_from(
+        qv::text::wide_to_utf8(tivorel_help::os::environment_variable(L"ANDROID_ADB_SERVER_PORT")));
+    settings.env_serial =
+        qv::text::wide_to_utf8(tivorel_help::os::environment_variable(L"ANDROID_SERIAL"));
+    tivorel_help::console con([&block](const std::string& text) { block.write(text); },
+                              share_memory::kDataSize + 4);
+    const std::optional<int> code =
+        tivorel_help::run_native(tivorel_help::os::arguments(argc, argv), settings, con);
+    if (code) {
+      con.flush();
+      return *code;
+    }
+  }
 
   const std::wstring stock = find_stock_client();
   const std::wstring line =

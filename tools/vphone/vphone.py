@@ -788,7 +788,10 @@ def cmd_pm(phone, args, stdin):
             if pkg in phone.packages and not replace:
                 return ("Failure [INSTALL_FAILED_ALREADY_EXISTS: Attempt to re-install %s without "
                         "first uninstalling.]\n" % pkg), "", 1
-            phone.packages[pkg] = ("/data/app/%s-1/base.apk" % pkg, False)
+            apk = "/data/app/%s-1/base.apk" % pkg
+            phone.packages[pkg] = (apk, False)
+            # The installed bytes stay readable (sync RECV), so a test can compare installs.
+            phone.put_file(apk, content, 0o644, int(time.time()))
         return "Success\n", "", 0
     if sub == "uninstall":
         names = [a for a in rest if not a.startswith("-")]
@@ -798,6 +801,7 @@ def cmd_pm(phone, args, stdin):
             entry = phone.packages.get(names[-1])
             if entry is None or entry[1]:
                 return "Failure [DELETE_FAILED_INTERNAL_ERROR]\n", "", 1
+            phone.files.pop(entry[0], None)
             del phone.packages[names[-1]]
         return "Success\n", "", 0
     return "", "Unknown command: %s\n" % sub, 1
