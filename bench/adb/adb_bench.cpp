@@ -22,6 +22,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 using namespace tiv::android;
@@ -110,6 +111,34 @@ int lua_install(const std::string& serial, const std::string& apk) {
   return result;
 }
 
+// The message window and a runner behind "AndroidCon.Manager", set up as the program does it,
+// for as long as the object lives.
+class lua_runner_session {
+ public:
+  lua_runner_session()
+      : window_(qv::design_pattern::singleton_ex<hostbase::CMessageWindow>::acquire()) {
+    window_->Create(L"TivorelAdbBenchMessageWnd");
+    runner_ = std::make_unique<CAndroidConnectManager>("TivorelAdbBenchCommon" + std::to_string(::getpid()),
+                                                       "TivorelAdbBenchQuick" + std::to_string(::getpid()));
+    runner_->Start();
+    RegisterAndroidConnectManager(QVLRT_GetEnv(0));
+    lua_register(QVLRT_GetLuaState(QVLRT_GetRuntime(QVLRT_GetEnv(0), 0)), "bench_done", bench_done);
+    CLuaAndroidConnectManager::Instance().SetRunner(runner_.get());
+  }
+  ~lua_runner_session() {
+    CLuaAndroidConnectManager::Instance().SetRunner(nullptr);
+    runner_.reset();
+    window_->Destroy();
+    qv::design_pattern::singleton_ex<hostbase::CMessageWindow>::release();
+  }
+  lua_runner_session(const lua_runner_session&) = delete;
+  lua_runner_session& operator=(const lua_runner_session&) = delete;
+
+ private:
+  hostbase::CMessageWindow* window_;
+  std::unique_ptr<CAndroidConnectManager> runner_;
+};
+
 bool succeeded(const std::string& output) { return output.find("Success") != std::string::npos; }
 
 int install_bench(const std::string& serial, const std::string& apk, int rounds) {
@@ -119,15 +148,8 @@ int install_bench(const std::string& serial, const std::string& apk, int rounds)
   double direct_ms = 0;
   double runner_ms = 0;
   bool ok = true;
-  hostbase::CMessageWindow* window = qv::design_pattern::singleton_ex<hostbase::CMessageWindow>::acquire();
-  window->Create(L"TivorelAdbBenchMessageWnd");
   {
-    CAndroidConnectManager runner("TivorelAdbBenchCommon" + std::to_string(::getpid()),
-                                  "TivorelAdbBenchQuick" + std::to_string(::getpid()));
-    runner.Start();
-    RegisterAndroidConnectManager(QVLRT_GetEnv(0));
-    lua_register(QVLRT_GetLuaState(QVLRT_GetRuntime(QVLRT_GetEnv(0), 0)), "bench_done", bench_done);
-    CLuaAndroidConnectManager::Instance().SetRunner(&runner);
+    const lua_runner_session session;
     for (int round = 0; round < rounds; ++round) {
       const auto d0 = clock_type::now();
       const std::string direct = run_direct(direct_line);
@@ -144,10 +166,7 @@ int install_bench(const std::string& serial, const std::string& apk, int rounds)
         ok = false;
       }
     }
-    CLuaAndroidConnectManager::Instance().SetRunner(nullptr);
   }
-  window->Destroy();
-  qv::design_pattern::singleton_ex<hostbase::CMessageWindow>::release();
   std::printf("%d x InstallAPK of %s on %s: adb install %.1f ms, InstallAPK %.1f ms, ratio %.2f\n",
               rounds,
               apk.c_str(), serial.c_str(), direct_ms / rounds, runner_ms / rounds,
@@ -178,15 +197,8 @@ int main(int argc, char** argv) {
   double direct_ms = 0;
   double runner_ms = 0;
   int empty = 0;
-  hostbase::CMessageWindow* window = qv::design_pattern::singleton_ex<hostbase::CMessageWindow>::acquire();
-  window->Create(L"TivorelAdbBenchMessageWnd");
   {
-    CAndroidConnectManager runner("TivorelAdbBenchCommon" + std::to_string(::getpid()),
-                                  "TivorelAdbBenchQuick" + std::to_string(::getpid()));
-    runner.Start();
-    RegisterAndroidConnectManager(QVLRT_GetEnv(0));
-    lua_register(QVLRT_GetLuaState(QVLRT_GetRuntime(QVLRT_GetEnv(0), 0)), "bench_done", bench_done);
-    CLuaAndroidConnectManager::Instance().SetRunner(&runner);
+    const lua_runner_session session;
     for (int round = 0; round < kRounds; ++round) {
       const int count = n / kRounds + (round < n % kRounds ? 1 : 0);
       const auto d0 = clock_type::now();
@@ -197,10 +209,7 @@ int main(int argc, char** argv) {
       if (count > 0) empty += lua_get_devices(count);
       runner_ms += std::chrono::duration<double, std::milli>(clock_type::now() - r0).count();
     }
-    CLuaAndroidConnectManager::Instance().SetRunner(nullptr);
   }
-  window->Destroy();
-  qv::design_pattern::singleton_ex<hostbase::CMessageWindow>::release();
 
   run_direct(L"adb kill-server");
   std::printf("%d x devices: direct %.1f ms (%.2f ms each), GetDevices %.1f ms (%.2f ms each), "

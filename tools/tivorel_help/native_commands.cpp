@@ -272,32 +272,28 @@ bool features_of(session& s, std::string& features, wire_result& r) {
   return r.ok();
 }
 
-std::optional<int> cmd_devices(session& s) {
+// A host service whose answer is one length-prefixed text, printed between head and a line end;
+// nullopt when no server answers (the stock client takes over then).
+std::optional<int> print_host_answer(session& s, const std::string& service, const std::string& head) {
   wire_result r;
-  auto c = s.host("host:devices", r);
+  auto c = s.host(service, r);
   if (r.status == wire_status::no_server) return std::nullopt;
-  std::string list;
-  if (c) r = c->read_hex_string(list);
+  std::string answer;
+  if (c) r = c->read_hex_string(answer);
   if (!r.ok()) {
     s.con().err("error: " + r.message + "\n");
     return 1;
   }
-  s.con().out("List of devices attached\n" + list + "\n");
+  s.con().out(head + answer + "\n");
   return 0;
 }
 
+std::optional<int> cmd_devices(session& s) {
+  return print_host_answer(s, "host:devices", "List of devices attached\n");
+}
+
 std::optional<int> cmd_get_state(session& s) {
-  wire_result r;
-  auto c = s.host(s.host_prefix() + "get-state", r);
-  if (r.status == wire_status::no_server) return std::nullopt;
-  std::string state;
-  if (c) r = c->read_hex_string(state);
-  if (!r.ok()) {
-    s.con().err("error: " + r.message + "\n");
-    return 1;
-  }
-  s.con().out(state + "\n");
-  return 0;
+  return print_host_answer(s, s.host_prefix() + "get-state", "");
 }
 
 std::optional<int> cmd_forward(session& s, const std::string& local, const std::string& remote) {
