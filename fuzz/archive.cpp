@@ -46,8 +46,8 @@ void CheckContained(const fs::path& root, const fs::path& box, const fs::path& a
     if (ec) break;
     const fs::path p = it->path();
     if (p == box || p == archive || p == allowed || p == box / "cwd") continue;
-    const std::string rel = p.lexically_relative(allowed).generic_string();
-    if (rel.empty() || rel.rfind("..", 0) == 0) {
+    const fs::path rel = p.lexically_relative(allowed);
+    if (rel.empty() || *rel.begin() == "..") {
       std::fprintf(stderr, "written outside the destination: %s\n", p.c_str());
       FUZZ_CHECK(false);
     }
