@@ -84,6 +84,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CheckContained(s.outer, s.box, dest, archive);
   std::error_code ec;
   FUZZ_CHECK(fs::is_empty(s.box / "cwd", ec));
-  s.reset();
+  fs::remove_all(s.outer, ec);
   return 0;
 }
