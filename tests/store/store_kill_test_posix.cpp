@@ -1,8 +1,10 @@
 // The store killed with SIGKILL at many points chosen by the test, while it records downloads
 // and edits app bundles: afterwards the database passes its integrity check, opens, and holds
-// every write that had returned before the kill.
+// every write that had returned before the kill. And the store on a full disk.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sqlite3.h>
+#include <sys/resource.h>
 
 #include "kill_points_posix.h"
 #include "store/sqlite_manager.h"
@@ -130,4 +132,81 @@ TEST(StoreKill, EveryReturnedWriteSurvivesKillsAtManyPoints) {
   }
   EXPECT_GT(kills, 0);
   std::cout << kills << " kills, " << committed_total << " writes returned before them" << std::endl;
+}
+
+namespace {
+
+// A full disk, as a small file-size limit for this process: writes past it fail (EFBIG)
+// instead of raising SIGXFSZ. Lifted when the guard goes.
+class file_size_limit {
+ public:
+  explicit file_size_limit(rlim_t bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &old_);
+    old_handler_ = ::signal(SIGXFSZ, SIG_IGN);
+    rlimit r = old_;
+    r.rlim_cur = bytes;
+    ok_ = ::setrlimit(RLIMIT_FSIZE, &r) == 0;
+  }
+  ~file_size_limit() {
+    ::setrlimit(RLIMIT_FSIZE, &old_);
+    ::signal(SIGXFSZ, old_handler_);
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  rlimit old_{};
+  void (*old_handler_)(int) = nullptr;
+  bool ok_ = false;
+};
+
+}  // namespace
+
+TEST(StoreFullDisk, WritesFailKeepEarlierDataAndWorkAgain) {
+  store_test::scratch_dir dir;
+  const auto file = dir / "Download.db";
+  CSqliteManager db;
+  ASSERT_TRUE(db.open(file.u16string()));
+  RunSteps(file.u16string(), 0, 3, [] {});
+  int failed_at = -1;
+  {
+    file_size_limit limit(256 * 1024);
+    ASSERT_TRUE(limit.ok());
+    // Bundles with many items until the disk is full.
+    for (int n = 100; n < 2000 && failed_at < 0; ++n) {
+      const std::u16string bundle = U("full" + std::to_string(n));
+      if (!db.create_taocan(bundle, 1)) {
+        failed_at = n;
+        break;
+      }
+      for (int i = 0; i < 20; ++i) {
+        taocan_media_record m = ItemOf(n, i);
+        m.taocan = bundle;
+        m.media_showname = U(std::string(200, 'x'));
+        if (!db.add_taocan_item(m)) {
+          failed_at = n;
+          break;
+        }
+      }
+    }
+  }
+  ASSERT_GE(failed_at, 0) << "the limit was never reached";
+  ASSERT_EQ(integrity_of(file), "ok");
+  // Space is back: the same connection writes again, and everything from before is there.
+  task_record t;
+  t.task_id = 500;
+  EXPECT_TRUE(db.add_task(t));
+  EXPECT_TRUE(db.create_taocan(U("after"), 1));
+  db.close();
+  ASSERT_EQ(integrity_of(file), "ok");
+  CSqliteManager again;
+  ASSERT_TRUE(again.open(file.u16string()));
+  std::map<int, task_record> tasks;
+  for (const auto& x : again.loaded_tasks()) tasks[x.task_id] = x;
+  for (int n = 0; n < 3; ++n) {
+    ASSERT_TRUE(tasks.count(n));
+    EXPECT_EQ(tasks[n].file_pos, PosOf(n, 3));
+    EXPECT_EQ(again.get_taocan_items(U("b" + std::to_string(n))).size(), 2u);
+  }
+  EXPECT_TRUE(tasks.count(500));
+  EXPECT_TRUE(again.taocan_exists(U("after")));
 }
