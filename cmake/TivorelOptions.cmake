@@ -1,5 +1,10 @@
 # Compiler settings shared by every target of the project.
 option(TIVOREL_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+# The fuzzing build (clang): every library is instrumented for libFuzzer's coverage and built
+# with AddressSanitizer and UBSan; only the libraries and the harnesses of fuzz/ are built.
+option(TIVOREL_FUZZ "Build the libFuzzer harnesses (clang)" OFF)
+# The thread-sanitizer build: only the tests that hand work between threads are built.
+option(TIVOREL_TSAN "Build with ThreadSanitizer" OFF)
 
 if(WIN32)
   set(TIVOREL_PLATFORM win32)
@@ -24,6 +29,22 @@ if(TIVOREL_SANITIZE)
   set(_san -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   target_compile_options(tivorel_options INTERFACE ${_san})
   target_link_options(tivorel_options INTERFACE ${_san})
+endif()
+
+if(TIVOREL_FUZZ)
+  set(_fuzz -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all
+    -fno-omit-frame-pointer)
+  target_compile_options(tivorel_options INTERFACE ${_fuzz})
+  target_link_options(tivorel_options INTERFACE -fsanitize=address,undefined)
+endif()
+
+if(TIVOREL_TSAN)
+  set(_tsan -fsanitize=thread -fno-omit-frame-pointer)
+  # Boost.Asio uses atomic_thread_fence, which the sanitizer does not model; GCC says so at
+  # every use. No fence of ours stands alone (each pairs with a mutex or an atomic access).
+  target_compile_options(tivorel_options INTERFACE $<$<CXX_COMPILER_ID:GNU>:-Wno-tsan>)
+  target_compile_options(tivorel_options INTERFACE ${_tsan})
+  target_link_options(tivorel_options INTERFACE ${_tsan})
 endif()
 
 find_package(Threads REQUIRED)

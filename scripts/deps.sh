@@ -47,6 +47,7 @@ linux_packages=(
   zlib1g-dev libminizip-dev libarchive-dev libpng-dev libjpeg-dev libtiff-dev
   libcurl4-openssl-dev libudev-dev nettle-dev googletest libgtest-dev libgmock-dev
   adb nginx python3 sqlite3 curl zip unzip p7zip-full
+  clang libclang-rt-14-dev
 )
 
 install_linux() {

@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the three presets and runs every test.
-#   scripts/test.sh                    linux, linux-asan and windows
+# Installs what is missing, builds the presets and runs every test.
+#   scripts/test.sh                    linux, linux-asan, linux-tsan, linux-fuzz and windows
 #   scripts/test.sh linux windows      only the named presets
+# linux-tsan builds and runs, under ThreadSanitizer, the tests whose code hands work between
+# threads; linux-fuzz builds the libFuzzer harnesses and runs each over its seed corpus and for a
+# short smoke run (scripts/fuzz.sh runs them for longer).
 # Exits non-zero when any build or test fails; every preset is still tried.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 presets=("$@")
-[ ${#presets[@]} -gt 0 ] || presets=(linux linux-asan windows)
+[ ${#presets[@]} -gt 0 ] || presets=(linux linux-asan linux-tsan linux-fuzz windows)
 
 need_windows=0
 for p in "${presets[@]}"; do [ "$p" = windows ] && need_windows=1; done

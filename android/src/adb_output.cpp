@@ -63,17 +63,44 @@ int result_code(int kind, const std::wstring& output) {
   }
 }
 
+namespace {
+
+// The leftmost match of "\s*(\S+)\s+(\S+)" in a line, found by a scan: the match can only
+// start with the line's first word, so it is the first two words, or nothing when the line has
+// fewer. Boost's own search gives up on a long line without a match by throwing (the search
+// grows too complex), and no output of the client may end the program. "\s" is the class of
+// Boost's wide traits, as in the expression.
+bool first_two_words(const std::wstring& line, std::wstring& first, std::wstring& second) {
+  static const boost::regex_traits<wchar_t> traits;
+  static const wchar_t kSpace[] = L"s";
+  static const auto space = traits.lookup_classname(kSpace, kSpace + 1);
+  const auto blank = [&](wchar_t c) { return traits.isctype(c, space); };
+  std::size_t i = 0;
+  const std::size_t n = line.size();
+  while (i < n && blank(line[i])) ++i;
+  const std::size_t a = i;
+  while (i < n && !blank(line[i])) ++i;
+  if (i == a || i == n) return false;
+  first.assign(line, a, i - a);
+  while (i < n && blank(line[i])) ++i;
+  const std::size_t b = i;
+  while (i < n && !blank(line[i])) ++i;
+  if (i == b) return false;
+  second.assign(line, b, i - b);
+  return true;
+}
+
+}  // namespace
+
 std::vector<adb_device> parse_device_list(const std::wstring& output) {
-  static const boost::wregex kLine(L"\\s*(\\S+)\\s+(\\S+)", boost::regex::perl);
   std::vector<adb_device> devices;
   std::size_t start = 0;
   while (start <= output.size()) {
     std::size_t end = output.find(L'\n', start);
     if (end == std::wstring::npos) end = output.size();
     const std::wstring line = output.substr(start, end - start);
-    boost::wsmatch m;
-    if (boost::regex_search(line, m, kLine)) {
-      adb_device d{m[1].str(), m[2].str()};
+    adb_device d;
+    if (first_two_words(line, d.serial, d.state)) {
       const bool emulator = d.serial.find(L"emulator") != std::wstring::npos;
       const bool known_state = d.state.find(L"offline") != std::wstring::npos ||
                                d.state.find(L"device") != std::wstring::npos;

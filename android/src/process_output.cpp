@@ -80,7 +80,10 @@ std::optional<int> netstat_owner(const std::wstring& s) {
       if (s.compare(state, kListening.size(), kListening) != 0) continue;
       const std::size_t p0 = skip_blanks(s, state + kListening.size());
       const std::size_t p1 = skip_token(s, p0);
-      if (p1 > p0) return leading_int(s.substr(p0, p1 - p0));
+      if (p1 == p0) continue;
+      // A process id is never negative: "-1" handed to a kill would reach every process.
+      const int pid = leading_int(s.substr(p0, p1 - p0));
+      if (pid >= 0) return pid;
     }
   }
   return std::nullopt;

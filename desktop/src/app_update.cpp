@@ -52,8 +52,14 @@ void install_one(const std::u16string& source, const std::u16string& target) {
       LogLine("update: cannot replace " + u8(target) + " now or at the next restart");
     return;
   }
+  // A new file too is copied beside its place and moved in whole: a process killed in the
+  // middle of the copy must not leave a part of it in the installation.
   fs::create_directories(native_target.parent_path(), ec);
-  if (!copy_over(source, target)) LogLine("update: cannot copy " + u8(source) + " to " + u8(target));
+  const std::u16string tmp = target + u".tmp";
+  if (!copy_over(source, tmp) || !os::place_new_file(tmp, target)) {
+    LogLine("update: cannot copy " + u8(source) + " to " + u8(target));
+    fs::remove(NativePath(tmp), ec);
+  }
 }
 
 }  // namespace

@@ -21,6 +21,8 @@ bool create_empty_file(const std::u16string& path);
 // Puts `replacement` in the place of `target` with write-through (the replacement's name is
 // gone afterwards). False when the system refuses.
 bool replace_file(const std::u16string& replacement, const std::u16string& target);
+// Moves the complete file `source` to `target`, which does not exist yet, with write-through.
+bool place_new_file(const std::u16string& source, const std::u16string& target);
 // Asks the system to move `source` onto `target` at the next restart. False where the system
 // has no such thing (POSIX).
 bool move_at_restart(const std::u16string& source, const std::u16string& target);

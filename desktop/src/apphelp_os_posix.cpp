@@ -83,6 +83,11 @@ bool replace_file(const std::u16string& replacement, const std::u16string& targe
   return std::rename(from.c_str(), native(target).c_str()) == 0;
 }
 
+// Renaming onto a missing name is the same step.
+bool place_new_file(const std::u16string& source, const std::u16string& target) {
+  return replace_file(source, target);
+}
+
 bool move_at_restart(const std::u16string&, const std::u16string&) { return false; }
 
 // What Windows answers with its text-statistics test, for the cases that matter to a contact

@@ -62,6 +62,10 @@ bool replace_file(const std::u16string& replacement, const std::u16string& targe
                       nullptr) != 0;
 }
 
+bool place_new_file(const std::u16string& source, const std::u16string& target) {
+  return MoveFileExW(w(source), w(target), MOVEFILE_WRITE_THROUGH) != 0;
+}
+
 bool move_at_restart(const std::u16string& source, const std::u16string& target) {
   return MoveFileExW(w(source), w(target),
                      MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING) != 0;

@@ -196,7 +196,10 @@ void append_field(std::u16string& line, const std::u16string& field) {
 void append_line(std::u16string& text, const std::vector<std::u16string>& fields) {
   for (std::size_t i = 0; i < fields.size(); ++i) {
     if (i) text.push_back(u',');
-    append_field(text, fields[i]);
+    // A trailing comma adds no field when the line is read, so an empty last field is written
+    // quoted: a contact without a number must read back, not vanish.
+    if (i + 1 == fields.size() && fields[i].empty()) text += u"\"\"";
+    else append_field(text, fields[i]);
   }
   text += u"\r\n";
 }

@@ -12,7 +12,7 @@ class com_apartment {
   com_apartment& operator=(const com_apartment&) = delete;
 
  private:
-  bool initialised_ = false;
+  [[maybe_unused]] bool initialised_ = false;  // used by the Windows layer only
 };
 
 }  // namespace hostbase::os

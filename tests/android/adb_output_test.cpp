@@ -99,3 +99,12 @@ TEST(AdbOutput, DeviceList) {
         << std::string(c.output, c.output + wcslen(c.output));
   }
 }
+
+TEST(AdbOutput, DeviceListSurvivesLongLinesWithoutASecondWord) {
+  // A regular-expression search gives up on such lines by throwing, which ended the program.
+  const std::wstring output = L"List of devices attached\n" + std::wstring(300000, L'\xFFFD') +
+                              L"\n" + std::wstring(1000, L'x') + L"\t\t" + L"\nZX1\tdevice\n  " +
+                              std::wstring(5000, L'y') + L" offline";
+  EXPECT_EQ(parse_device_list(output),
+            (std::vector<adb_device>{{L"ZX1", L"device"}, {std::wstring(5000, L'y'), L"offline"}}));
+}

@@ -107,6 +107,9 @@ TEST(ProcessOutput, PortOwnerFromNetstatAndSsListings) {
       {L"LISTEN 0 4096 127.0.0.1:50370 0.0.0.0:* users:((\"x\",pid=5,fd=7))\n", 0},
       {L"ESTAB 0 0 127.0.0.1:5037 127.0.0.1:40000 users:((\"adb\",pid=5,fd=7))\n", 0},
       {L"", 0},
+      // A negative number is no process id (found by the ADB output harness).
+      {L"  TCP    127.0.0.1:5037         0.0.0.0:0              LISTENING       -1\r\n", 0},
+      {L"  TCP    127.0.0.1:5037   0.0.0.0:0   LISTENING-5037\r\n", 0},
   };
   for (const auto& c : cases) {
     const auto pid = ParseAdbPortOwner(c.text);

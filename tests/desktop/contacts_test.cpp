@@ -201,6 +201,17 @@ TEST(ContactCsv, MissingColumnsGiveNothing) {
   EXPECT_FALSE(desktop::ParseContactCsv(""));
 }
 
+TEST(ContactCsv, AnEmptyLastFieldReadsBack) {
+  // The number is the last column: a contact without one must survive the round trip (a
+  // trailing comma alone adds no field, which would drop the whole row).
+  const std::vector<std::vector<std::u16string>> rows = {{u"Ann", u""}, {u"", u"1"}, {u"", u""}};
+  const std::string bytes = desktop::FormatContactCsv({u"First Name", u"Mobile Phone"}, rows);
+  EXPECT_EQ(bytes, "First Name,Mobile Phone\r\nAnn,\"\"\r\n,1\r\n,\"\"\r\n");
+  const auto back = desktop::ParseContactCsv(bytes);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(*back, (std::vector<Contact>{{u"Ann", u""}, {u"", u"1"}, {u"", u""}}));
+}
+
 TEST(ContactCsv, WrittenInCodePage936WithCrLfAndReadBackWithHostileFields) {
   const std::vector<std::u16string> header = {u"First Name", u"Mobile Phone", u"Note"};
   const std::vector<std::vector<std::u16string>> rows = {

@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
-"""Kills the host with SIGKILL in the middle of a download and checks that the next start
-resumes it: the stored task reaches the Init callback, the package queues it again, and the
-finished file has the source's SHA-256. Nothing may be lost but the bytes received after the
-last stored position.
+"""Kills the host with SIGKILL again and again in the middle of a download, at stored positions
+the test draws, and checks after each kill that the database passes its integrity check and
+holds the task at a position inside the file that the temporary file covers; each next start
+resumes it (the stored task reaches the Init callback and the package queues it again), and the
+last start finishes a file with the source's SHA-256. Nothing may be lost but the bytes received
+after the last stored position.
 
     crash_safety.py --host TIVOREL --helper hosttest.lua --packages DIR --work WORKDIR
 """
@@ -23,6 +25,7 @@ from nginx_fixture import Nginx  # noqa: E402
 
 SIZE = 48 * 1048576
 RATE = "6m"  # bytes per second: the download takes about eight seconds
+KILL_POINTS = 6
 
 
 def lua_string(s):
@@ -54,6 +57,14 @@ def stored(db_path, task_id=None):
             con.close()
     except sqlite3.Error:
         return []
+
+
+def integrity(db_path):
+    con = sqlite3.connect("file:%s?mode=ro" % db_path, uri=True, timeout=5)
+    try:
+        return "\n".join(r[0] for r in con.execute("pragma integrity_check"))
+    finally:
+        con.close()
 
 
 def result_lines(program):
@@ -94,40 +105,61 @@ def main():
                "target": os.path.join(program, "downloads", "big.bin")}
         tmp = job["target"] + ".tmp"
 
-        # First run: killed once a position well inside the file is stored.
-        prepare(program, args.host, args.helper, os.path.join(args.packages, "phase1"), job)
-        host = subprocess.Popen([os.path.join(program, os.path.basename(args.host))], cwd=work,
-                                env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-        deadline = time.time() + 60
-        last = None
-        while time.time() < deadline and host.poll() is None:
+        # Kill points, picked by the test: a seeded draw of stored positions across the file
+        # (the seed is printed, so a failing run can be repeated with TIVOREL_KILL_SEED), each
+        # followed by a random short wait so that the kill lands anywhere between two writes.
+        seed = int(os.environ.get("TIVOREL_KILL_SEED", random.SystemRandom().randrange(1 << 30)))
+        rng = random.Random(seed)
+        points = sorted(rng.randrange(1, SIZE * 3 // 4) for _ in range(KILL_POINTS))
+        print("kill seed %d, kill after stored positions %r" % (seed, points))
+
+        def run_and_kill(package, threshold, previous):
+            prepare(program, args.host, args.helper, os.path.join(args.packages, package), job)
+            host = subprocess.Popen([os.path.join(program, os.path.basename(args.host))], cwd=work,
+                                    env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+            deadline = time.time() + 60
+            reached = False
+            while time.time() < deadline and host.poll() is None:
+                rows = stored(db_path)
+                if rows and rows[0][1] >= threshold and rows[0][1] > previous:
+                    reached = True
+                    break
+                time.sleep(0.02)
+            if host.poll() is not None:
+                print(host.stdout.read().decode(errors="replace"))
+                raise RuntimeError("the host ended before the kill")
+            if not reached:
+                raise RuntimeError("no position past %d was stored within a minute" % threshold)
+            time.sleep(rng.random() * 0.05)
+            host.send_signal(signal.SIGKILL)
+            host.wait()
+            host.stdout.close()
+            check = integrity(db_path)
+            if check != "ok":
+                failures.append("integrity check after the kill: %r" % check)
             rows = stored(db_path)
-            if rows and rows[0][1] >= 8 * 1048576:
-                last = rows[0]
+            size = os.path.getsize(tmp) if os.path.exists(tmp) else -1
+            print("killed (%s, after %d); stored rows: %r, temporary file: %d" %
+                  (package, threshold, rows, size))
+            if len(rows) != 1:
+                failures.append("one stored task expected, got %r" % (rows,))
+            pos = rows[0][1] if rows else 0
+            if not (previous <= pos < SIZE) or pos == 0:
+                failures.append("stored position %d is not inside the file past %d" % (pos, previous))
+            if size < pos:
+                failures.append("the temporary file is shorter than the stored position")
+            print("received after the last stored position (fetched again): %d bytes" % (size - pos))
+            for line in result_lines(program):
+                if line.startswith("FAIL") and package == "phase1":
+                    failures.append("first run: " + line)
+            return pos
+
+        # First run queues the download; every later run resumes it; each is killed.
+        stored_pos = 0
+        for i, point in enumerate(points):
+            stored_pos = run_and_kill("phase1" if i == 0 else "phase2", point, stored_pos)
+            if failures:
                 break
-            time.sleep(0.05)
-        if host.poll() is not None:
-            print(host.stdout.read().decode(errors="replace"))
-            raise RuntimeError("the host ended before the kill")
-        if last is None:
-            raise RuntimeError("no position was stored within a minute")
-        host.send_signal(signal.SIGKILL)
-        host.wait()
-        host.stdout.close()
-        rows = stored(db_path)
-        print("killed; stored rows:", rows, "temporary file:", os.path.getsize(tmp))
-        if len(rows) != 1:
-            failures.append("one stored task expected, got %r" % (rows,))
-        stored_pos = rows[0][1] if rows else 0
-        if not (0 < stored_pos < SIZE):
-            failures.append("stored position %d is not inside the file" % stored_pos)
-        if os.path.getsize(tmp) < stored_pos:
-            failures.append("the temporary file is shorter than the stored position")
-        lost = os.path.getsize(tmp) - stored_pos
-        print("received after the last stored position (fetched again): %d bytes" % lost)
-        for line in result_lines(program):
-            if line.startswith("FAIL"):
-                failures.append("first run: " + line)
 
         # Second run: the stored task comes back and finishes.
         prepare(program, args.host, args.helper, os.path.join(args.packages, "phase2"), job)
