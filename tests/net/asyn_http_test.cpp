@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <memory>
+#include <sstream>
+#include <string>
 #include <vector>
 
 using namespace qv::win32::net;
@@ -64,9 +66,10 @@ std::string run_tag() {
   return tag;
 }
 
+// The access-log lines holding the needle, once there is one.
 std::vector<std::string> log_lines_with(const std::string& needle) {
   std::vector<std::string> out;
-  std::istringstream in(read_file(servers::get().access_log));
+  std::istringstream in(access_log_with(needle));
   std::string line;
   while (std::getline(in, line))
     if (line.find(needle) != std::string::npos) out.push_back(line);

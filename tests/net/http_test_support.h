@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 
 namespace http_test {
 
@@ -100,6 +102,18 @@ inline std::string read_file(const fs::path& p) {
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+// The access log once it holds the needle: nginx logs a request after it has sent the answer, so
+// the line of the last answer a client read may come a moment later. Gives up after 10 s (the log
+// as it is then).
+inline std::string access_log_with(const std::string& needle) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  for (;;) {
+    std::string log = read_file(servers::get().access_log);
+    if (log.find(needle) != std::string::npos || std::chrono::steady_clock::now() >= deadline) return log;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
 }
 
 inline void write_file(const fs::path& p, const std::string& data) {
