@@ -2,6 +2,7 @@
 // it lists stay readable and whole, and every backup that was reported saved is listed.
 #include <gtest/gtest.h>
 
+#include "file_size_limit_posix.h"
 #include "desktop/contacts.h"
 #include "kill_points_posix.h"
 #include "test_files.h"
@@ -108,28 +109,7 @@ TEST(ContactBackupKill, EverySavedBackupSurvivesKillsAtManyPoints) {
 
 namespace {
 
-// A small file-size limit for this process (as a full disk would refuse writes), lifted again
-// when the guard goes. Writes past it fail with EFBIG instead of raising SIGXFSZ.
-class file_size_limit {
- public:
-  explicit file_size_limit(rlim_t bytes) {
-    ::getrlimit(RLIMIT_FSIZE, &old_);
-    old_handler_ = ::signal(SIGXFSZ, SIG_IGN);
-    rlimit r = old_;
-    r.rlim_cur = bytes;
-    ok_ = ::setrlimit(RLIMIT_FSIZE, &r) == 0;
-  }
-  ~file_size_limit() {
-    ::setrlimit(RLIMIT_FSIZE, &old_);
-    ::signal(SIGXFSZ, old_handler_);
-  }
-  bool ok() const { return ok_; }
-
- private:
-  rlimit old_{};
-  void (*old_handler_)(int) = nullptr;
-  bool ok_ = false;
-};
+using tiv_test_disk::file_size_limit;
 
 }  // namespace
 

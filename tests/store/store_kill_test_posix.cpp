@@ -6,6 +6,7 @@
 #include <sqlite3.h>
 #include <sys/resource.h>
 
+#include "file_size_limit_posix.h"
 #include "kill_points_posix.h"
 #include "store/sqlite_manager.h"
 #include "store_fixture.h"
@@ -136,28 +137,7 @@ TEST(StoreKill, EveryReturnedWriteSurvivesKillsAtManyPoints) {
 
 namespace {
 
-// A full disk, as a small file-size limit for this process: writes past it fail (EFBIG)
-// instead of raising SIGXFSZ. Lifted when the guard goes.
-class file_size_limit {
- public:
-  explicit file_size_limit(rlim_t bytes) {
-    ::getrlimit(RLIMIT_FSIZE, &old_);
-    old_handler_ = ::signal(SIGXFSZ, SIG_IGN);
-    rlimit r = old_;
-    r.rlim_cur = bytes;
-    ok_ = ::setrlimit(RLIMIT_FSIZE, &r) == 0;
-  }
-  ~file_size_limit() {
-    ::setrlimit(RLIMIT_FSIZE, &old_);
-    ::signal(SIGXFSZ, old_handler_);
-  }
-  bool ok() const { return ok_; }
-
- private:
-  rlimit old_{};
-  void (*old_handler_)(int) = nullptr;
-  bool ok_ = false;
-};
+using tiv_test_disk::file_size_limit;
 
 }  // namespace
 

@@ -2,39 +2,14 @@
 // what was written and the earlier downloads stay, and once space is back the task resumes to a
 // byte-identical file.
 #include "download_manager_net_fixture.h"
-
-#include <signal.h>
-#include <sys/resource.h>
+#include "file_size_limit_posix.h"
 
 using namespace http_test;
 using download_net_test::DownloadManagerNet;
 
 namespace {
 
-// Writes past the limit fail (EFBIG) instead of raising SIGXFSZ. Lifted when the guard goes.
-class file_size_limit {
- public:
-  explicit file_size_limit(rlim_t bytes) {
-    ::getrlimit(RLIMIT_FSIZE, &old_);
-    old_handler_ = ::signal(SIGXFSZ, SIG_IGN);
-    rlimit r = old_;
-    r.rlim_cur = bytes;
-    ok_ = ::setrlimit(RLIMIT_FSIZE, &r) == 0;
-  }
-  ~file_size_limit() { lift(); }
-  void lift() {
-    if (!ok_) return;
-    ::setrlimit(RLIMIT_FSIZE, &old_);
-    ::signal(SIGXFSZ, old_handler_);
-    ok_ = false;
-  }
-  bool ok() const { return ok_; }
-
- private:
-  rlimit old_{};
-  void (*old_handler_)(int) = nullptr;
-  bool ok_ = false;
-};
+using tiv_test_disk::file_size_limit;
 
 }  // namespace
 
