@@ -1,18 +1,23 @@
 #!/usr/bin/env bash
-# Cross-builds the Windows (i686 MinGW) libraries from Debian's own source packages into
-# $TIVOREL_DEPS_PREFIX (default /opt/tivorel-deps/i686-w64-mingw32). Each library leaves a
-# stamp; a library whose stamp is present is not fetched or built again.
+# Cross-builds the Windows MinGW libraries from Debian's own source packages into
+# $TIVOREL_DEPS_PREFIX (default /opt/tivorel-deps/TRIPLE). Each library leaves a stamp; a library
+# whose stamp is present is not fetched or built again.
+#   scripts/cross-deps.sh [i686-w64-mingw32|x86_64-w64-mingw32]     (default i686)
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
-triple=i686-w64-mingw32
+triple=${1:-i686-w64-mingw32}
+case "$triple" in
+  i686-w64-mingw32) toolchain=$root/cmake/toolchain-mingw32.cmake ;;
+  x86_64-w64-mingw32) toolchain=$root/cmake/toolchain-mingw64.cmake ;;
+  *) echo "usage: $0 [i686-w64-mingw32|x86_64-w64-mingw32]" >&2; exit 2 ;;
+esac
 base=${TIVOREL_DEPS_BASE:-/opt/tivorel-deps}
 prefix=${TIVOREL_DEPS_PREFIX:-$base/$triple}
 srcdir=$base/src
 stamps=$prefix/stamps
 jobs=$(nproc)
-toolchain=$root/cmake/toolchain-mingw32.cmake
 
 CC=$triple-gcc-posix
 CXX=$triple-g++-posix
@@ -64,7 +69,7 @@ fetch_source() {
 
 cmake_dep() {
   local name=$1 src=$2; shift 2
-  local b=$srcdir/build-$name
+  local b=$srcdir/build-$triple-$name
   rm -rf "$b"
   cmake -S "$src" -B "$b" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
     -DTIVOREL_DEPS_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=Release \
@@ -78,7 +83,7 @@ cmake_dep() {
 # Compiles the C files "$@" (paths relative to $src) into lib$lib.a.
 archive_c() {
   local lib=$1 src=$2 cflags=$3; shift 3
-  local b=$srcdir/build-$lib f objs=()
+  local b=$srcdir/build-$triple-$lib f objs=()
   rm -rf "$b"; mkdir -p "$b"
   for f in "$@"; do
     ${ARCHIVE_CC:-$CC} -O2 $cflags -c "$src/$f" -o "$b/$(basename "${f%.c}").o"
@@ -113,7 +118,7 @@ if ! have sqlite3; then
   src=$(fetch_source sqlite3)
   if [ ! -f "$src/sqlite3.c" ]; then
     # The Debian source is the full tree: generate the amalgamation with a native configure.
-    b=$srcdir/build-sqlite3-gen
+    b=$srcdir/build-$triple-sqlite3-gen
     rm -rf "$b"; mkdir -p "$b"
     (cd "$b" && "$src/configure" --disable-tcl >/dev/null && make -j "$jobs" sqlite3.c >/dev/null)
     cp -f "$b/sqlite3.c" "$b/sqlite3.h" "$src/"
@@ -163,7 +168,7 @@ fi
 
 if ! have lzma; then
   src=$(fetch_source xz-utils)
-  b=$srcdir/build-xz
+  b=$srcdir/build-$triple-xz
   rm -rf "$b"; mkdir -p "$b"
   (cd "$b" && "$src/configure" --host=$triple --prefix="$prefix" --disable-shared --enable-static \
      --disable-xz --disable-xzdec --disable-lzmadec --disable-lzmainfo --disable-scripts \
@@ -214,7 +219,7 @@ fi
 if ! have nettle; then
   # Only the hashes and ciphers (libnettle): the public-key half needs GMP and is not used.
   src=$(fetch_source nettle)
-  b=$srcdir/build-nettle
+  b=$srcdir/build-$triple-nettle
   rm -rf "$b"; mkdir -p "$b"
   (cd "$b" && "$src/configure" --host=$triple --prefix="$prefix" --disable-shared --enable-static \
      --disable-public-key --disable-assembler --disable-fat --disable-openssl \

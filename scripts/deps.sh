@@ -5,11 +5,14 @@
 #
 #   scripts/deps.sh            Linux and Windows dependencies
 #   scripts/deps.sh linux      Linux only
-#   scripts/deps.sh windows    Windows only (cross toolchain, Wine, cross-built libraries)
+#   scripts/deps.sh windows    Windows only (cross toolchain, Wine, cross-built libraries; on a
+#                              machine without 32-bit execution also the 64-bit test build's)
+#   scripts/deps.sh windows-x64  the 64-bit Windows test build's only
 set -euo pipefail
 
 what=${1:-all}
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/machine.sh"
 
 log() { printf '[deps] %s\n' "$*"; }
 
@@ -63,12 +66,20 @@ install_windows() {
   apt_install g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-tools wine wine32 xvfb xauth \
     libz-mingw-w64-dev dpkg-dev tcl ccache cmake ninja-build autoconf automake libtool make
   "$here/cross-deps.sh"
+  if ! runs_32bit; then install_windows_x64; fi
+}
+
+# The 64-bit Windows test build, for machines where 32-bit Wine cannot run.
+install_windows_x64() {
+  apt_install g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 xvfb xauth
+  "$here/cross-deps.sh" x86_64-w64-mingw32
 }
 
 case "$what" in
   linux) install_linux ;;
   windows) install_windows ;;
+  windows-x64) install_windows_x64 ;;
   all) install_linux; install_windows ;;
-  *) echo "usage: $0 [all|linux|windows]" >&2; exit 2 ;;
+  *) echo "usage: $0 [all|linux|windows|windows-x64]" >&2; exit 2 ;;
 esac
 log "done"

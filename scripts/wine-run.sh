@@ -1,9 +1,20 @@
 #!/usr/bin/env bash
-# Runs a Windows program under Wine in the project's private 32-bit prefix. The prefix is created
-# on first use (about 20 s) and reused afterwards. Used as CMake's cross-compiling emulator.
+# Runs a Windows program under Wine in the project's private prefix (32-bit; 64-bit with
+# TIVOREL_WINEARCH=win64, see wine64-run.sh). The prefix is created on first use (about 20 s) and
+# reused afterwards. Used as CMake's cross-compiling emulator.
+#   wine-run.sh PROGRAM [ARGS...]     wine-run.sh --keep-server SECONDS
 set -euo pipefail
-export WINEPREFIX=${TIVOREL_WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/tivorel/wine32}
-export WINEARCH=win32
+arch=${TIVOREL_WINEARCH:-win32}
+if [ "$arch" = win64 ]; then
+  export WINEPREFIX=${TIVOREL_WINEPREFIX64:-${XDG_CACHE_HOME:-$HOME/.cache}/tivorel/wine64}
+  # Debian's "wine" front picks the 32-bit loader whenever it is installed.
+  export WINELOADER=/usr/lib/wine/wine64
+  wine=$WINELOADER
+else
+  export WINEPREFIX=${TIVOREL_WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/tivorel/wine32}
+  wine=wine
+fi
+export WINEARCH=$arch
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
@@ -12,9 +23,11 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     flock 9
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
       echo "[wine-run] creating the Wine prefix $WINEPREFIX" >&2
-      wineboot -i >/dev/null 2>&1 || true
+      "$wine" wineboot -i >/dev/null 2>&1 || true
       wineserver -w
     fi
   ) 9>"$WINEPREFIX.lock"
 fi
-exec wine "$@"
+# "--keep-server SECONDS": keep this prefix's wineserver alive that long after its last program.
+if [ "${1:-}" = --keep-server ]; then exec wineserver -p "$2"; fi
+exec "$wine" "$@"
