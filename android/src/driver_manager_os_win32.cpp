@@ -54,7 +54,9 @@ std::unique_ptr<installer_process> start_installer(std::int32_t, const std::wstr
                                                    const std::wstring& parameters) {
   SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof info;
-  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  // No error box: a missing or unstartable installer is reported through the exit code 0, and a
+  // box nobody answers would hold the worker and every later task.
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
   info.lpFile = file.c_str();
   info.lpParameters = parameters.empty() ? nullptr : parameters.c_str();
   info.nShow = SW_HIDE;
