@@ -107,6 +107,9 @@ void CLuaAsyncGetURLLocate::run() {
     }
     if (id != 0) {
       std::wstring result = resolver_->resolve(url);
+      // UnInit aborted this resolve: nobody waits for the answer, and a message posted now
+      // could outlive this object.
+      if (quitting_) return;
       std::lock_guard<std::mutex> guard(lock_);
       auto it = tasks_.find(id);
       if (it != tasks_.end()) {

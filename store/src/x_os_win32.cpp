@@ -10,9 +10,13 @@
 // clang-format on
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
 
 namespace store::os {
 namespace {
@@ -141,52 +145,74 @@ bool read_ipconfig(std::vector<adapter_record>& out) {
   return true;
 }
 
-class wininet_resolver final : public url_resolver {
- public:
-  ~wininet_resolver() override {
-    std::lock_guard<std::mutex> guard(lock_);
-    if (root_) InternetCloseHandle(root_);
-  }
-
-  std::wstring resolve(const std::wstring& url) override {
-    HINTERNET root;
-    {
-      std::lock_guard<std::mutex> guard(lock_);
-      if (!root_) root_ = InternetOpenW(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-      root = root_;
-    }
-    if (!root) return {};
-    HINTERNET h = InternetOpenUrlW(root, url.c_str(), nullptr, 0,
-                                   INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0);
-    if (!h) return {};
-    std::wstring result;
+// One request with its own session, to the final URL after redirects (empty on failure).
+std::wstring open_final_url(const std::wstring& url) {
+  HINTERNET root = InternetOpenW(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+  if (!root) return {};
+  std::wstring result;
+  if (HINTERNET h = InternetOpenUrlW(root, url.c_str(), nullptr, 0,
+                                     INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0)) {
     DWORD bytes = 0;
     InternetQueryOptionW(h, INTERNET_OPTION_URL, nullptr, &bytes);
     if (bytes > 0 && bytes < (1u << 20)) {
       std::wstring buf(bytes / sizeof(wchar_t) + 1, L'\0');
       DWORD size = static_cast<DWORD>(buf.size() * sizeof(wchar_t));
-      if (InternetQueryOptionW(h, INTERNET_OPTION_URL, &buf[0], &size))
-        result.assign(buf.c_str());
+      if (InternetQueryOptionW(h, INTERNET_OPTION_URL, &buf[0], &size)) result.assign(buf.c_str());
     }
     InternetCloseHandle(h);
-    {
-      // Closed by abort_all meanwhile: the answer belongs to a cancelled task.
-      std::lock_guard<std::mutex> guard(lock_);
-      if (root_ != root) return {};
+  }
+  InternetCloseHandle(root);
+  return result;
+}
+
+// WinINet blocks in a synchronous request, and closing its handles from another thread does not
+// end that wait everywhere (Wine keeps waiting for the server). So each request runs on a
+// thread of its own, and the worker waits for its answer or an abort, whichever comes first; an
+// aborted request finishes (or times out) by itself and its answer is dropped.
+class wininet_resolver final : public url_resolver {
+ public:
+  std::wstring resolve(const std::wstring& url) override {
+    auto attempt = std::make_shared<attempt_state>();
+    std::unique_lock<std::mutex> lk(shared_->lock);
+    const unsigned generation = shared_->generation;
+    try {
+      std::thread([shared = shared_, attempt, url] {
+        std::wstring result = open_final_url(url);
+        {
+          std::lock_guard<std::mutex> g(shared->lock);
+          attempt->result = std::move(result);
+          attempt->done = true;
+        }
+        shared->changed.notify_all();
+      }).detach();
+    } catch (const std::system_error&) {
+      return {};
     }
-    return result;
+    shared_->changed.wait(lk, [&] { return attempt->done || shared_->generation != generation; });
+    if (shared_->generation != generation) return {};
+    return std::move(attempt->result);
   }
 
   void abort_all() override {
-    std::lock_guard<std::mutex> guard(lock_);
-    // Closing the root ends a request in progress on it; the next resolve opens a new one.
-    if (root_) InternetCloseHandle(root_);
-    root_ = nullptr;
+    {
+      std::lock_guard<std::mutex> g(shared_->lock);
+      ++shared_->generation;
+    }
+    shared_->changed.notify_all();
   }
 
  private:
-  std::mutex lock_;
-  HINTERNET root_ = nullptr;
+  // Shared with the request threads, which may outlive the resolver.
+  struct shared_state {
+    std::mutex lock;
+    std::condition_variable changed;
+    unsigned generation = 0;
+  };
+  struct attempt_state {
+    bool done = false;
+    std::wstring result;
+  };
+  std::shared_ptr<shared_state> shared_ = std::make_shared<shared_state>();
 };
 
 }  // namespace

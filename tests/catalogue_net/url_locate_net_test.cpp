@@ -6,8 +6,10 @@
 #include <chrono>
 #include <thread>
 
+#include "hostbase/message_window.h"
 #include "listener.h"
 #include "lua_callbacks.h"
+#include "qv/singleton_ex.h"
 #include "qv/text.h"
 #include "store/url_locate.h"
 
@@ -99,8 +101,18 @@ TEST_F(UrlLocateNet, UnInitWhileResolvingEndsTheWorker) {
                     lua.cb("hang"));
   ASSERT_TRUE(silent.accept_one(60000));
   locate.UnInit();
-  // Nothing was delivered, and nothing will be: the worker is gone.
+  // Nothing was delivered, and nothing will be: the worker is gone, and it left no message in
+  // the queue (one would reach this object after its end). Posted messages arrive in order,
+  // so the loop sees any such message before the one that ends it.
+  struct end_loop : hostbase::MessageHandler {
+    void OnMessage(qv::loop::lparam_t) override { loop_runner::finish(); }
+  } end;
+  auto* window = qv::design_pattern::singleton_ex<hostbase::CMessageWindow>::instance();
+  ASSERT_NE(nullptr, window);
+  ASSERT_TRUE(window->PostHandlerMessage(&end, 0));
+  ASSERT_TRUE(loop_runner::run());
   EXPECT_EQ("(not called)", lua.seen("hang"));
+  EXPECT_EQ(1u, locate.task_count());
   locate.CancleAllTask();
 }
 
