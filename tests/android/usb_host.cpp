@@ -39,7 +39,8 @@ int Unplug(lua_State*) {
   g_usb.clear();
   g_drives.clear();
   if (auto* mw = singleton_ex<hostbase::CMessageWindow>::instance())
-    qv::loop::post_message(mw->window(), qv::loop::kWmDeviceChange,
+    // Sent, not posted: Windows refuses to post a device event, whose parameter is a pointer.
+    qv::loop::send_message(mw->window(), qv::loop::kWmDeviceChange,
                            CDeviceManager::kDeviceRemoveComplete, 0);
   return 0;
 }

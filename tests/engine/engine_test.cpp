@@ -277,9 +277,10 @@ TEST_F(Engine, LuaFileFunctionsTakePathsWithBackslashes) {
       {"loadfile", "assert(assert(loadfile(W .. '\\\\m.lua'))() == 42)"},
       {"a chunk is named with one separator",
        "local s = assert(loadfile(W .. '\\\\src.lua'))() assert(s == '@' .. NATIVE .. 'src.lua', s)"},
+      // Lua shortens a long chunk name from the left, so only the folder's tail is certain.
       {"an error names the chunk with one separator",
        "local ok, e = pcall(dofile, W .. '\\\\bad.lua') "
-       "assert(not ok and e:find(NATIVE .. 'bad.lua:1:', 1, true) == 1, e)"},
+       "assert(not ok and e:find(NATIVE:sub(-20) .. 'bad.lua:1:', 1, true), e)"},
       {"os.rename and os.remove",
        "assert(os.rename(W .. '\\\\new.txt', W .. '\\\\renamed.txt')) "
        "assert(io.open(NATIVE .. 'renamed.txt')):close() "
