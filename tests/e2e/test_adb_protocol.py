@@ -199,6 +199,33 @@ class AdbProtocolCornerCases(unittest.TestCase):
             time.sleep(0.05)
         return False
 
+    def test_connect_and_disconnect(self):
+        # Twins: each run changes its phone's connection. The answers name the phone's address.
+        self.lab.start_adb_server()
+        twins = [self.lab.add_phone(agent=False) for _ in range(2)]
+
+        def pair(args):
+            runs = []
+            for stock in (False, True):
+                serial = twins[stock].serial
+                text, code = self.client.run(self.lab.env, [a.replace("SERIAL", serial) for a in args], stock)
+                runs.append((text.replace(serial.encode(), b"SERIAL"), code))
+            self.assertEqual(runs[0], runs[1], "command: %s" % " ".join(args))
+            return runs[0]
+
+        self.assertEqual(pair(["disconnect", "SERIAL"])[1], 0)
+        for t in twins:
+            self.assertNotIn(t.serial, self.lab.devices())
+        self.assertEqual(pair(["connect", "SERIAL"])[1], 0)
+        pair(["connect", "SERIAL"])                      # already connected
+        for t in twins:
+            self.lab.wait_state(t.serial, ("device",))
+        refused = "127.0.0.1:%d" % free_port()
+        pair(["connect", refused])
+        pair(["disconnect", refused])                    # not connected: the server refuses
+        pair(["disconnect", "SERIAL"])
+        pair(["disconnect"])                             # everything
+
     def test_no_server(self):
         # No server on the port: the stock client starts one (and says so), through our client too.
         self.lab.env["ANDROID_ADB_SERVER_PORT"] = str(free_port())

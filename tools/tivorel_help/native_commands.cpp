@@ -578,7 +578,10 @@ std::optional<int> run_native(const std::vector<std::string>& args, const native
   const std::vector<std::string> rest(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
 
   // Which commands are ours, with which arguments; the rest goes to the stock client.
-  enum class kind { devices, start_server, kill_server, get_state, forward, shell, install, uninstall };
+  enum class kind {
+    devices, start_server, kill_server, get_state, forward, shell, install, uninstall, connect,
+    disconnect
+  };
   kind k;
   if (command == "devices" && rest.empty()) k = kind::devices;
   else if (command == "start-server" && rest.empty()) k = kind::start_server;
@@ -594,6 +597,10 @@ std::optional<int> run_native(const std::vector<std::string>& args, const native
     k = kind::install;
   else if (command == "uninstall" && rest.size() == 1 && !rest[0].empty() && rest[0][0] != '-')
     k = kind::uninstall;
+  else if (command == "connect" && rest.size() == 1 && !rest[0].empty() && rest[0][0] != '-')
+    k = kind::connect;
+  else if (command == "disconnect" && rest.size() <= 1 && (rest.empty() || !rest[0].empty()))
+    k = kind::disconnect;
   else
     return std::nullopt;
 
@@ -623,6 +630,10 @@ std::optional<int> run_native(const std::vector<std::string>& args, const native
     }
     case kind::install: return cmd_install(s, rest.back(), rest.size() == 2);
     case kind::uninstall: return cmd_uninstall(s, rest[0]);
+    // The server answers both with the line the user sees ("connected to ...").
+    case kind::connect: return print_host_answer(s, "host:connect:" + rest[0], "");
+    case kind::disconnect:
+      return print_host_answer(s, "host:disconnect:" + (rest.empty() ? "" : rest[0]), "");
     default: return std::nullopt;
   }
 }
