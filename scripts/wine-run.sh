@@ -17,14 +17,22 @@ fi
 export WINEARCH=$arch
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
+# A program that crashes ends at once with its backtrace on the output, instead of waiting
+# behind the crash dialog until the test's time limit.
+ready=$WINEPREFIX/.tivorel-no-crash-dialog
+if [ ! -f "$ready" ]; then
   mkdir -p "$(dirname "$WINEPREFIX")"
   (
     flock 9
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
       echo "[wine-run] creating the Wine prefix $WINEPREFIX" >&2
       "$wine" wineboot -i >/dev/null 2>&1 || true
+    fi
+    if [ ! -f "$ready" ]; then
+      "$wine" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+        >/dev/null 2>&1 || true
       wineserver -w
+      touch "$ready"
     fi
   ) 9>"$WINEPREFIX.lock"
 fi
