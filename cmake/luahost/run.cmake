@@ -29,11 +29,9 @@ endforeach()
 
 # Where the engine writes its errors: the system temporary directory + "Tivorel".
 if(EMULATOR)
-  # Wine takes its temporary directory from its own prefix, not from the Unix environment.
-  execute_process(COMMAND ${EMULATOR} cmd /c echo %TEMP%
-    OUTPUT_VARIABLE win_temp OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET TIMEOUT 60)
-  string(STRIP "${win_temp}" win_temp)
-  execute_process(COMMAND ${EMULATOR} winepath -u "${win_temp}"
+  # Wine takes its temporary directory from its own prefix, not from the Unix environment; the
+  # runner noted it when it set the prefix up.
+  execute_process(COMMAND ${EMULATOR} --unix-temp
     OUTPUT_VARIABLE unix_temp OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET TIMEOUT 60)
   set(log ${unix_temp}/Tivorel/engine.log)
 else()
