@@ -39,7 +39,7 @@ if [ ! -s "$setup" ]; then
   ) 9>"$WINEPREFIX.lock"
 fi
 # "--keep-server SECONDS": keep this prefix's wineserver alive that long after its last program.
-if [ "${1:-}" = --keep-server ]; then exec wineserver -p "$2"; fi
+if [ "${1:-}" = --keep-server ]; then exec wineserver "-p$2"; fi
 # "--unix-temp": where the prefix's programs find %TEMP%, as a Unix path.
 if [ "${1:-}" = --unix-temp ]; then exec cat "$setup"; fi
 exec "$wine" "$@"
