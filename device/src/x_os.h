@@ -64,7 +64,10 @@ bool is_directory(const std::wstring& path);
 // The size of a regular file; false when it is not one or cannot be read.
 bool file_size(const std::wstring& path, std::uint64_t& size);
 // Every regular file below `root`, recursively, as paths relative to it joined with "\";
-// the names of each folder in code-unit order. False when root cannot be listed.
+// the names of each folder in code-unit order. False when root cannot be listed. What these
+// paths cannot carry is left out with a log line: a name holding "\" (POSIX), which would be
+// read back as a separator, and links to folders, which may lead out of the tree. A link to a
+// file counts as the file.
 bool list_files(const std::wstring& root, std::vector<std::wstring>& relative);
 // Creates every missing folder above the file `path`.
 bool create_parent_folders(const std::wstring& path);

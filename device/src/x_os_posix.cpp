@@ -1,6 +1,7 @@
 // File transfer's OS layer on POSIX: BSD sockets and file descriptors. "\" in paths means "/".
 #include "x_os.h"
 
+#include "device/socket_message_manager.h"
 #include "qv/path.h"
 #include "qv/text.h"
 
@@ -23,7 +24,7 @@ std::string native(const std::wstring& path) { return qv::text::wide_to_utf8(qv:
 int fd(socket_handle s) { return static_cast<int>(s); }
 
 bool list_into(const std::string& dir, const std::wstring& prefix, std::vector<std::wstring>& out, int depth) {
-  if (depth > 256) return false;  // a loop of folder links
+  if (depth > 256) return false;
   DIR* d = ::opendir(dir.c_str());
   if (!d) return false;
   std::vector<std::string> names;
@@ -36,8 +37,20 @@ bool list_into(const std::string& dir, const std::wstring& prefix, std::vector<s
   for (const auto& name : names) {
     const std::string full = dir + "/" + name;
     struct stat st {};
-    if (::stat(full.c_str(), &st) != 0) continue;
-    const std::wstring rel = prefix + qv::text::utf8_to_wide(name);
+    if (::lstat(full.c_str(), &st) != 0) continue;
+    const std::wstring wide_name = qv::text::utf8_to_wide(name);
+    if (!qv::path::has_windows_text(wide_name)) {
+      log_line("folder walk: left out " + full + ": the name holds \"\\\"");
+      continue;
+    }
+    if (S_ISLNK(st.st_mode)) {
+      if (::stat(full.c_str(), &st) != 0) continue;
+      if (S_ISDIR(st.st_mode)) {
+        log_line("folder walk: left out " + full + ": a link to a folder is not followed");
+        continue;
+      }
+    }
+    const std::wstring rel = prefix + wide_name;
     if (S_ISDIR(st.st_mode)) {
       if (!list_into(full, rel + L"\\", out, depth + 1)) return false;
     } else if (S_ISREG(st.st_mode)) {
