@@ -43,6 +43,10 @@ class file {
   bool open_read(const std::wstring& path);
   // Creates or truncates a file for writing.
   bool create_write(const std::wstring& path);
+  // Creates or empties the file that a copy of `source` (open) goes to, unless the path names
+  // `source` itself (by another name or the same one): emptying it would lose what is copied.
+  enum class target { ready, failed, same_file };
+  target create_copy_target(const std::wstring& path, const file& source);
   // Bytes read (0 at the end), or -1 on failure.
   std::int64_t read(void* buffer, std::size_t size);
   // Writes every byte; false on failure.

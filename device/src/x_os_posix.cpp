@@ -134,6 +134,28 @@ bool file::create_write(const std::wstring& path) {
   return true;
 }
 
+// Opened without emptying it first: the same device and inode as the source means the copy
+// would go onto the source itself.
+file::target file::create_copy_target(const std::wstring& path, const file& source) {
+  close();
+  const int f = ::open(native(path).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  if (f < 0) return target::failed;
+  struct stat mine {}, theirs {};
+  target result = target::failed;
+  if (::fstat(f, &mine) == 0 && ::fstat(static_cast<int>(source.handle_), &theirs) == 0) {
+    if (mine.st_dev == theirs.st_dev && mine.st_ino == theirs.st_ino)
+      result = target::same_file;
+    else if (::ftruncate(f, 0) == 0)
+      result = target::ready;
+  }
+  if (result != target::ready) {
+    ::close(f);
+    return result;
+  }
+  handle_ = f;
+  return result;
+}
+
 std::int64_t file::read(void* buffer, std::size_t size) {
   for (;;) {
     const ssize_t n = ::read(static_cast<int>(handle_), buffer, size);

@@ -127,6 +127,29 @@ bool file::create_write(const std::wstring& path) {
   return true;
 }
 
+// Opened without emptying it first. The source is open without write sharing, so the system
+// already refuses to open it again here; the file id check holds whatever the sharing.
+file::target file::create_copy_target(const std::wstring& path, const file& source) {
+  close();
+  HANDLE f = CreateFileW(native(path).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return target::failed;
+  BY_HANDLE_FILE_INFORMATION mine{}, theirs{};
+  target result = target::failed;
+  if (GetFileInformationByHandle(f, &mine) && GetFileInformationByHandle(h(source.handle_), &theirs)) {
+    if (mine.dwVolumeSerialNumber == theirs.dwVolumeSerialNumber && mine.nFileIndexHigh == theirs.nFileIndexHigh &&
+        mine.nFileIndexLow == theirs.nFileIndexLow)
+      result = target::same_file;
+    else if (SetEndOfFile(f))  // the position is 0 after opening
+      result = target::ready;
+  }
+  if (result != target::ready) {
+    CloseHandle(f);
+    return result;
+  }
+  handle_ = reinterpret_cast<std::intptr_t>(f);
+  return result;
+}
+
 std::int64_t file::read(void* buffer, std::size_t size) {
   DWORD got = 0;
   const DWORD want = static_cast<DWORD>(std::min<std::size_t>(size, 0x40000000u));
