@@ -28,3 +28,20 @@ TEST(LuaDirUtility, DeletingATreeWhoseNamesHoldBackslashesChangesNothingOutsideI
   EXPECT_FALSE(fs::exists(fs::symlink_status(f.tree())));
   EXPECT_EQ(f.before(), f.outside());
 }
+
+// A current folder whose name holds "\" cannot be written as Windows path text: handed to the
+// Lua code, it would name another folder when it comes back.
+TEST(LuaDirUtility, ACurrentFolderThatLuaCannotNameIsNotGiven) {
+  const fs::path root = scratch("lua_cwd");
+  fs::create_directories(root / "a" / "b");
+  fs::create_directories(root / "a\\b");
+  const fs::path before = fs::current_path();
+  fs::current_path(root / "a\\b");
+  ASSERT_EQ("", run(kPrelude));
+  const std::string got = run(R"(
+    local cwd = dirs:get_current_working_directory()
+    check(cwd == "", "no folder: " .. cwd)
+  )");
+  fs::current_path(before);
+  EXPECT_EQ("", got);
+}

@@ -6,6 +6,7 @@
 #include "hostbase/dir_tree.h"
 #include "luabind/args.h"
 #include "luabind/registration.h"
+#include "qv/path.h"
 
 namespace store {
 namespace {
@@ -155,8 +156,11 @@ int is_empty_directory(lua_State* L) {
     if (e.name.empty() || e.name[0] != L'.') return push(L, false);
   return push(L, true);
 }
+// A folder whose name holds "\" (POSIX) would name another folder when the Lua code hands the
+// text back: no folder is given then.
 int get_current_working_directory(lua_State* L) {
-  return push(L, os::to_path_text(os::current_dir()));
+  const std::wstring dir = os::current_dir();
+  return push(L, qv::path::has_windows_text(dir) ? os::to_path_text(dir) : std::wstring());
 }
 int set_current_working_directory(lua_State* L) {
   const std::wstring p = path_arg(L);
