@@ -29,8 +29,12 @@ struct qvlrt_chunk {
 
 namespace {
 
+// "" when there is no temporary folder: the errors then go to standard error only.
 std::string& log_path() {
-  static std::string p = qv_engine::os::temp_dir() + "engine.log";
+  static std::string p = [] {
+    const std::string dir = qv_engine::os::temp_dir();
+    return dir.empty() ? dir : dir + "engine.log";
+  }();
   return p;
 }
 
@@ -39,7 +43,7 @@ void report(const char* context, const char* message) {
                      (message ? message : "(error object is not a string)") + "\n";
   std::fputs(line.c_str(), stderr);
   std::fflush(stderr);
-  qv_engine::os::append_file(log_path(), line);
+  if (!log_path().empty()) qv_engine::os::append_file(log_path(), line);
 }
 
 // Adds a stack traceback to the error message.

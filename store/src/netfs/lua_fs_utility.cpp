@@ -4,6 +4,7 @@
 
 #include "fs_utility_os.h"
 #include "hostbase/dir_tree.h"
+#include "hostbase/path_manager.h"
 #include "luabind/args.h"
 #include "luabind/registration.h"
 #include "qv/path.h"
@@ -124,7 +125,8 @@ int get_common_appdata_dir(lua_State* L) {
   return push(L, own_folder(os::common_appdata_dir(), L"Qorvan"));
 }
 int get_appdata_dir(lua_State* L) { return push(L, own_folder(os::appdata_dir(), L"Tivorel")); }
-int get_tmpdata_dir(lua_State* L) { return push(L, own_folder(os::temp_dir(), L"Tivorel")); }
+// The program's own temporary folder: where its logs are, and no other user's to plant files in.
+int get_tmpdata_dir(lua_State* L) { return push(L, hostbase::GetTempDirectory()); }
 
 const QVLRT_METHOD kPathMethods[] = {
     {"get_file_name", get_file_name, 0},
