@@ -10,15 +10,14 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 
 TEST(DesktopLog, GoesToTheEngineLogInTheProgramsTemporaryFolder) {
   const std::wstring dir = hostbase::GetTempDirectory();
   ASSERT_FALSE(dir.empty());
-  const std::filesystem::path log = qv::path::to_fs_path(qv::path::to_native(dir + L"engine.log"));
-  EXPECT_EQ(log, std::filesystem::path(QVLRT_GetLogPath()));
+  const std::wstring log = qv::path::to_native(dir + L"engine.log");
+  EXPECT_EQ(log, qv::text::utf8_to_wide(QVLRT_GetLogPath()));
   desktop::LogLine("desktop log marker 5150");
-  const std::string text = tiv_test_files::ReadFile(log);
+  const std::string text = tiv_test_files::ReadFile(qv::path::to_fs_path(log));
   EXPECT_NE(text.find("desktop log marker 5150"), std::string::npos);
 }
