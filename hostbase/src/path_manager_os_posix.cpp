@@ -7,13 +7,13 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <iterator>
 #include <mutex>
 #include <string>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 #include <vector>
 
@@ -87,12 +87,12 @@ bool own_private_folder(const std::string& path, std::string& why) {
     return false;
   }
   if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-    why = std::strerror(errno);
+    why = std::error_code(errno, std::generic_category()).message();
     return false;
   }
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0)
-    why = std::strerror(errno);
+    why = std::error_code(errno, std::generic_category()).message();
   else if (S_ISLNK(st.st_mode))
     why = "it is a link";
   else if (!S_ISDIR(st.st_mode))
