@@ -1,5 +1,6 @@
 #include "desktop/install_dir.h"
 
+#include "desktop/log.h"
 #include "file_util.h"
 
 #include "qv/path.h"
@@ -34,7 +35,12 @@ std::u16string single_subfolder(const std::u16string& dir) {
     std::error_code type_ec;
     if (it->is_directory(type_ec) && !it->is_symlink(type_ec)) out.push_back(it->path().filename().u16string());
   }
-  if (out.size() != 1 || !qv::path::has_windows_text(qv::text::utf16_to_wide(out[0]))) return {};
+  if (out.size() != 1) return {};
+  if (!qv::path::has_windows_text(qv::text::utf16_to_wide(out[0]))) {
+    LogLine("GetInstallDir: left out " + qv::text::utf16_to_utf8(out[0]) +
+            ": the name holds \"\\\", which a path of the UI separates at");
+    return {};
+  }
   return out[0];
 }
 
