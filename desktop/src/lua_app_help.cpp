@@ -314,9 +314,11 @@ int BackupContact(lua_State* L) {
     lua_pop(L, 1);
   }
   std::tm local{};
-  if (!os::local_time(local)) return 0;
-  SaveContactBackup(u16(paths().GetProfileDir()), title, contacts, local, os::tick_count());
-  return 0;
+  // True once the backup and the index holding it are saved; false when nothing was saved.
+  const bool saved = os::local_time(local) &&
+                     SaveContactBackup(u16(paths().GetProfileDir()), title, contacts, local, os::tick_count());
+  lua_pushboolean(L, saved);
+  return 1;
 }
 
 int GetContactBackupList(lua_State* L) {
