@@ -136,6 +136,7 @@ class transfer_worker : protected qv::win32::multithread::thread {
  private:
   struct task {
     bool started = false;
+    bool cancelled = false;  // while it ran: released at its end, whatever its status
     std::uint16_t type = 0;
     std::string dir;
     std::string source;
