@@ -121,8 +121,14 @@ bool read_ipconfig(std::vector<adapter_record>& out) {
   si.hStdOutput = wr;
   si.hStdError = wr;
   PROCESS_INFORMATION pi{};
-  std::wstring line = L"ipconfig /all";
-  if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+  // By its full path in the system folder: a bare name is looked for in the program's folder and
+  // the current folder first, where anyone may have put a program of that name.
+  wchar_t system_dir[MAX_PATH];
+  const UINT n = GetSystemDirectoryW(system_dir, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return false;
+  const std::wstring program = std::wstring(system_dir, n) + L"\\ipconfig.exe";
+  std::wstring line = L"\"" + program + L"\" /all";
+  if (!CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
                       nullptr, &si, &pi))
     return false;
   handle_ptr process(pi.hProcess), thread(pi.hThread);
