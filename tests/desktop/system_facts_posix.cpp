@@ -17,4 +17,6 @@ uptime_ms system_uptime() {
 
 bool runs_under_wow64() { return false; }
 
+bool has_notification_area() { return false; }
+
 }  // namespace shell_test

@@ -18,4 +18,6 @@ bool runs_under_wow64() {
          info.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_IA64 || info.wProcessorArchitecture == 12;
 }
 
+bool has_notification_area() { return true; }
+
 }  // namespace shell_test
