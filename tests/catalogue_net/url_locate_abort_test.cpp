@@ -70,13 +70,22 @@ void deliver_posted() {
   ASSERT_TRUE(loop_runner::run());
 }
 
-TEST(UrlLocateAbort, CancelAllLeavesAHeldRequestBehindAndLaterTasksResolve) {
+// A resolver whose first task is a request held by the opener.
+class UrlLocateAbort : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    locate.Init();
+    locate.AddCommand(L"held", lua.cb("held"));
+    ASSERT_TRUE(held->wait_entered(1));
+  }
+  void TearDown() override { held->release(); }
+
   lua_callbacks lua;
-  auto held = std::make_shared<held_requests>();
-  CLuaAsyncGetURLLocate locate(nullptr, held->opener(held));
-  locate.Init();
-  locate.AddCommand(L"held", lua.cb("held"));
-  ASSERT_TRUE(held->wait_entered(1));
+  std::shared_ptr<held_requests> held = std::make_shared<held_requests>();
+  CLuaAsyncGetURLLocate locate{nullptr, held->opener(held)};
+};
+
+TEST_F(UrlLocateAbort, CancelAllLeavesAHeldRequestBehindAndLaterTasksResolve) {
   locate.CancleAllTask();
   const std::int32_t later = locate.AddCommand(L"later", lua.cb("later", true));
   ASSERT_TRUE(loop_runner::run());
@@ -88,13 +97,7 @@ TEST(UrlLocateAbort, CancelAllLeavesAHeldRequestBehindAndLaterTasksResolve) {
   locate.UnInit();
 }
 
-TEST(UrlLocateAbort, UnInitReturnsWhileARequestIsHeldAndDeliversNothing) {
-  lua_callbacks lua;
-  auto held = std::make_shared<held_requests>();
-  CLuaAsyncGetURLLocate locate(nullptr, held->opener(held));
-  locate.Init();
-  locate.AddCommand(L"held", lua.cb("held"));
-  ASSERT_TRUE(held->wait_entered(1));
+TEST_F(UrlLocateAbort, UnInitReturnsWhileARequestIsHeldAndDeliversNothing) {
   // Should UnInit wait for the request, a watchdog releases it (a hang guard only).
   std::mutex m;
   std::condition_variable cv;
