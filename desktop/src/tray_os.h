@@ -1,6 +1,5 @@
 // The operating-system side of "Tray.Manager": the notification-area icon of a window (icon id
-// 0). Each gives the shell's answer (false where there is no notification area); the Lua methods
-// do not report it.
+// 0). The shell's answers are not reported: the callers ignore them.
 #pragma once
 
 #include "qv/message_loop.h"
@@ -10,10 +9,10 @@
 namespace desktop::os {
 
 // Adds the icon with the callback message, the executable's icon resource and the tip.
-bool tray_add(qv::loop::window_handle window, unsigned callback_message, int icon_resource,
+void tray_add(qv::loop::window_handle window, unsigned callback_message, int icon_resource,
               const std::u16string& tip);
-bool tray_set_tip(qv::loop::window_handle window, const std::u16string& tip);
-bool tray_set_icon(qv::loop::window_handle window, int icon_resource);
-bool tray_delete(qv::loop::window_handle window);
+void tray_set_tip(qv::loop::window_handle window, const std::u16string& tip);
+void tray_set_icon(qv::loop::window_handle window, int icon_resource);
+void tray_delete(qv::loop::window_handle window);
 
 }  // namespace desktop::os

@@ -4,9 +4,9 @@
 
 namespace desktop::os {
 
-bool tray_add(qv::loop::window_handle, unsigned, int, const std::u16string&) { return false; }
-bool tray_set_tip(qv::loop::window_handle, const std::u16string&) { return false; }
-bool tray_set_icon(qv::loop::window_handle, int) { return false; }
-bool tray_delete(qv::loop::window_handle) { return false; }
+void tray_add(qv::loop::window_handle, unsigned, int, const std::u16string&) {}
+void tray_set_tip(qv::loop::window_handle, const std::u16string&) {}
+void tray_set_icon(qv::loop::window_handle, int) {}
+void tray_delete(qv::loop::window_handle) {}
 
 }  // namespace desktop::os

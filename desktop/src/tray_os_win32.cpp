@@ -31,33 +31,33 @@ void copy_tip(NOTIFYICONDATAW& data, const std::u16string& tip) {
 
 }  // namespace
 
-bool tray_add(qv::loop::window_handle window, unsigned callback_message, int icon_resource,
+void tray_add(qv::loop::window_handle window, unsigned callback_message, int icon_resource,
               const std::u16string& tip) {
   NOTIFYICONDATAW data = icon_data(window);
   data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_INFO;  // 0x17
   data.uCallbackMessage = callback_message;
   data.hIcon = exe_icon(icon_resource);
   copy_tip(data, tip);
-  return Shell_NotifyIconW(NIM_ADD, &data) != FALSE;
+  Shell_NotifyIconW(NIM_ADD, &data);
 }
 
-bool tray_set_tip(qv::loop::window_handle window, const std::u16string& tip) {
+void tray_set_tip(qv::loop::window_handle window, const std::u16string& tip) {
   NOTIFYICONDATAW data = icon_data(window);
   data.uFlags = NIF_TIP;
   copy_tip(data, tip);
-  return Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
+  Shell_NotifyIconW(NIM_MODIFY, &data);
 }
 
-bool tray_set_icon(qv::loop::window_handle window, int icon_resource) {
+void tray_set_icon(qv::loop::window_handle window, int icon_resource) {
   NOTIFYICONDATAW data = icon_data(window);
   data.uFlags = NIF_ICON;
   data.hIcon = exe_icon(icon_resource);
-  return Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
+  Shell_NotifyIconW(NIM_MODIFY, &data);
 }
 
-bool tray_delete(qv::loop::window_handle window) {
+void tray_delete(qv::loop::window_handle window) {
   NOTIFYICONDATAW data = icon_data(window);
-  return Shell_NotifyIconW(NIM_DELETE, &data) != FALSE;
+  Shell_NotifyIconW(NIM_DELETE, &data);
 }
 
 }  // namespace desktop::os

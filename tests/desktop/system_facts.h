@@ -16,7 +16,4 @@ uptime_ms system_uptime();
 // Whether this test program runs as 32-bit code on 64-bit Windows (false elsewhere).
 bool runs_under_wow64();
 
-// Whether the system has a notification area that takes icons (Windows; not the Linux port).
-bool has_notification_area();
-
 }  // namespace shell_test

@@ -17,6 +17,4 @@ uptime_ms system_uptime() {
 
 bool runs_under_wow64() { return false; }
 
-bool has_notification_area() { return false; }
-
 }  // namespace shell_test

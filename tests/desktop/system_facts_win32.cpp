@@ -18,6 +18,4 @@ bool runs_under_wow64() {
          info.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_IA64 || info.wProcessorArchitecture == 12;
 }
 
-bool has_notification_area() { return true; }
-
 }  // namespace shell_test

@@ -7,8 +7,6 @@
 #include <gtest/gtest.h>
 
 #include "shell_lua.h"
-#include "system_facts.h"
-#include "tray_os.h"
 
 #include <lauxlib.h>
 
@@ -44,21 +42,6 @@ TEST(Tray, TheTrayMessageReachesEveryListenerUntilDetached) {
   EXPECT_EQ(run("tray:DetachEvent(c2) log = {} result = ''"), "");
   qv::loop::send_message(w, desktop::kTrayMessage, 0, 0x0202);
   EXPECT_EQ(run("result = table.concat(log, ' ')"), "");
-}
-
-// The icon the Lua methods add and delete, seen through the shell's answers: while it is there
-// the shell takes changes to it, once deleted it refuses them. Without a notification area (the
-// Linux port) the shell takes nothing.
-TEST(Tray, CreateAndDeleteReachTheShell) {
-  const bool shell = shell_test::has_notification_area();
-  EXPECT_EQ(run("_G['Tray.Manager']:CreateNotifyTray() result = 'ok'"), "ok");
-  qv::loop::window_handle w = desktop::TrayWindow();
-  ASSERT_NE(w, nullptr);
-  EXPECT_EQ(shell, desktop::os::tray_set_tip(w, u"tip"));
-  EXPECT_EQ(shell, desktop::os::tray_set_icon(w, desktop::kTrayIconResource));
-  EXPECT_EQ(run("_G['Tray.Manager']:DeleteNotifyTray() result = 'ok'"), "ok");
-  EXPECT_FALSE(desktop::os::tray_set_tip(w, u"gone"));
-  EXPECT_FALSE(desktop::os::tray_delete(w));
 }
 
 TEST(Tray, IconMethodsTakeTheirArguments) {
