@@ -2,10 +2,16 @@
 #include "runner_fixture.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <thread>
 
 using namespace tiv::android;
 using namespace tiv::android::test;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -161,12 +167,38 @@ TEST_F(Runner, NothingRunsBeforeStartOrAfterStop) {
   EXPECT_TRUE(cb.results.empty());
 }
 
+// The client runs until the test removes its hold file: Stop returns while it still runs.
 TEST_F(Runner, StopDoesNotWaitForARunningClient) {
+  const fs::path dir = fs::temp_directory_path() / ("tivorel_runner_stop_" + std::to_string(process_number()));
+  fs::create_directories(dir);
+  const fs::path started = dir / "started", hold = dir / "hold";
+  std::ofstream(hold) << "x";
   runner->Start();
-  add(L"sleep 3000");
-  run_until(0, 300);
-  runner->Stop();  // returns although the client still runs; it ends on its own later
-  run_until(0, 200);
+  add(L"touch \"" + started.wstring() + L"\" hold \"" + hold.wstring() + L"\" out late");
+  for (int i = 0; i < 6000 && !fs::exists(started); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(fs::exists(started)) << "the client runs";
+  // Should Stop wait for the client, a watchdog lets the client end (a hang guard only).
+  std::mutex m;
+  std::condition_variable cv;
+  bool returned = false, watchdog_released = false;
+  std::thread watchdog([&] {
+    std::unique_lock<std::mutex> l(m);
+    if (!cv.wait_for(l, std::chrono::seconds(60), [&] { return returned; })) {
+      watchdog_released = true;
+      fs::remove(hold);
+    }
+  });
+  runner->Stop();
+  {
+    std::lock_guard<std::mutex> l(m);
+    returned = true;
+  }
+  cv.notify_all();
+  watchdog.join();
+  EXPECT_FALSE(watchdog_released) << "Stop waited for the client";
+  std::error_code ec;
+  fs::remove_all(dir, ec);  // the client ends on its own; nothing of it is delivered
+  EXPECT_TRUE(deliver_posted());
   EXPECT_TRUE(cb.results.empty());
 }
 

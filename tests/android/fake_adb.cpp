@@ -7,6 +7,7 @@
 //   args                    write every remaining argument as [arg]
 //   env NAME                write the value of an environment variable (or <unset>)
 //   sleep MS | forever      pause, or never end
+//   hold PATH               pause while the file PATH exists
 //   touch PATH              create a file
 //   ignoreterm              ignore the polite request to end (SIGTERM)
 //   exit CODE               end with that code
@@ -31,8 +32,8 @@ void put(std::FILE* f, const std::string& s) {
 }
 
 bool is_step(const std::string& s) {
-  static const char* const steps[] = {"out",  "err",     "hex",     "repeathex", "repeat", "args",
-                                      "env",  "sleep",   "forever", "touch",     "exit", "ignoreterm"};
+  static const char* const steps[] = {"out",  "err",     "hex",     "repeathex", "repeat", "args",      "env",
+                                      "sleep", "forever", "hold",    "touch",     "exit",   "ignoreterm"};
   for (const char* step : steps) {
     if (s == step) return true;
   }
@@ -101,6 +102,9 @@ int main(int argc, char** argv) {
       std::this_thread::sleep_for(std::chrono::milliseconds(std::atol(next().c_str())));
     } else if (cmd == "forever") {
       for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+    } else if (cmd == "hold") {
+      const std::string path = next();
+      while (std::ifstream(path).good()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     } else if (cmd == "touch") {
       std::ofstream(next()) << "x";
     } else if (cmd == "ignoreterm") {

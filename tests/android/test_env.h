@@ -1,6 +1,7 @@
 // Environment of the test process, which the processes it starts inherit.
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace tiv::android::test {
@@ -20,5 +21,10 @@ namespace tiv::android::test {
 // installer platform a driver manager should pick here (1: 32-bit, 2: 64-bit Windows).
 bool has_windows_installers();
 int expected_driver_platform();
+
+// Whether an unpacked target shows that it was started as an installer, where a start leaves a
+// mark on the file itself (POSIX: the start gives it the execute permission that archives do not
+// carry); nothing where it leaves none.
+std::optional<bool> started_mark(const std::wstring& target);
 
 }  // namespace tiv::android::test

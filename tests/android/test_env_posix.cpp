@@ -1,6 +1,9 @@
 #include "test_env.h"
 
+#include "qv/path.h"
 #include "qv/text.h"
+
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <unistd.h>
@@ -26,5 +29,11 @@ namespace tiv::android::test {
 
 bool has_windows_installers() { return false; }
 int expected_driver_platform() { return 1; }
+
+std::optional<bool> started_mark(const std::wstring& target) {
+  struct stat st {};
+  if (::stat(qv::text::wide_to_utf8(qv::path::to_native(target)).c_str(), &st) != 0) return std::nullopt;
+  return (st.st_mode & S_IXUSR) != 0;
+}
 
 }  // namespace tiv::android::test
