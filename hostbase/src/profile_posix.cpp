@@ -62,17 +62,6 @@ std::string final_path(std::string path) {
   return std::string();
 }
 
-bool write_all(int fd, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 // Replaces the file's content whole: a file of a name no one else uses, in the same folder and
 // with the file's mode, synced and renamed over it, so that a failed write or a crash leaves
 // the old file whole and nothing beside it is written through.
@@ -95,9 +84,16 @@ bool replace_file(const std::string& native, const std::string& bytes) {
     if (fd < 0 && errno != EEXIST) return false;
   }
   if (fd < 0) return false;
-  bool ok = (!exists || ::fchmod(fd, st.st_mode & 07777) == 0) && write_all(fd, bytes) &&
-            ::fsync(fd) == 0;
-  ok = ::close(fd) == 0 && ok;
+  std::FILE* f = ::fdopen(fd, "wb");
+  if (!f) {
+    ::close(fd);
+    ::unlink(tmp.c_str());
+    return false;
+  }
+  bool ok = (!exists || ::fchmod(fd, st.st_mode & 07777) == 0) &&
+            std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size() &&
+            std::fflush(f) == 0 && ::fsync(fd) == 0;
+  ok = std::fclose(f) == 0 && ok;
   if (!ok || ::rename(tmp.c_str(), target.c_str()) != 0) {
     ::unlink(tmp.c_str());
     return false;
