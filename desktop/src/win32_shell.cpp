@@ -263,10 +263,13 @@ int Sleep(lua_State* L) {
   return 0;
 }
 
+// A key that names no subkey ("" or only separators) is refused: the recursive delete would take
+// every key below the root.
 int DeleteRegKey(lua_State* L) {
   const int root = RegistryRoot(luabind::check_string(L, 2), true);
   const std::wstring key = luabind::check_wstring(L, 3);
-  lua_pushboolean(L, root >= 0 && os::reg_delete_key(root, key));
+  const bool names_a_subkey = key.find_first_not_of(L'\\') != std::wstring::npos;
+  lua_pushboolean(L, root >= 0 && names_a_subkey && os::reg_delete_key(root, key));
   return 1;
 }
 
