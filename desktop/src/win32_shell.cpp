@@ -354,7 +354,7 @@ int GetWorkArea(lua_State* L) {
 
 // 0 when the operation was started, 1 when it failed.
 int ShellExecuteMethod(lua_State* L) {
-  const auto window = luabind::opt_int<std::uintptr_t>(L, 2, 0);
+  const auto window = luabind::opt_handle(L, 2);
   const std::wstring verb = luabind::opt_wstring(L, 3);
   const std::wstring file = luabind::check_wstring(L, 4);
   const std::wstring parameters = luabind::opt_wstring(L, 5);
@@ -484,7 +484,7 @@ int ShowCursor(lua_State* L) {
 }
 
 int MessageBoxMethod(lua_State* L) {
-  const auto window = luabind::opt_int<std::uintptr_t>(L, 2, 0);
+  const auto window = luabind::opt_handle(L, 2);
   const std::wstring caption = luabind::check_wstring(L, 3);
   const std::wstring text = luabind::check_wstring(L, 4);
   lua_pushinteger(L, os::message_box(window, caption, text));

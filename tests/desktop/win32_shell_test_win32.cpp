@@ -10,6 +10,9 @@
 // After windows.h:
 #include <shlwapi.h>
 
+#include <lauxlib.h>
+
+#include <cstdint>
 #include <string>
 
 namespace {
@@ -180,4 +183,57 @@ TEST(Win32ShellWindows, DeleteRegKeyReportsARefusal) {
                         "'\\\\Software\\\\TivorelDeleteKeyUnitTest\\\\Kept'))"),
             "false");
   EXPECT_TRUE(key_exists(HKEY_CURRENT_USER, std::wstring(kDeleteKeyTest) + L"\\Kept"));
+}
+
+namespace {
+
+// Ends the message box the test opens, once it is there, and notes its owner.
+const wchar_t kBoxCaption[] = L"Tivorel owner test";
+HWND g_box_owner = nullptr;
+bool g_box_seen = false;
+
+void CALLBACK end_box(HWND, UINT, UINT_PTR id, DWORD) {
+  HWND box = ::FindWindowW(L"#32770", kBoxCaption);  // the class of dialog boxes
+  if (!box) return;
+  ::KillTimer(nullptr, id);
+  g_box_seen = true;
+  g_box_owner = ::GetWindow(box, GW_OWNER);
+  ::PostMessageW(box, WM_COMMAND, IDNO, 0);
+}
+
+}  // namespace
+
+// The engine hands window handles to native code as light userdata; Lua code may also pass one
+// as a number. Either way the box belongs to that window.
+TEST(Win32ShellWindows, MessageBoxIsOwnedByTheWindowItIsGiven) {
+  HWND owner = ::CreateWindowExW(0, L"STATIC", L"owner", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
+                                 nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(owner, nullptr);
+  lua_State* L = shell_test::state();
+  const struct {
+    const char* name;
+    void (*push)(lua_State*, HWND);
+  } cases[] = {
+      {"light userdata", [](lua_State* s, HWND w) { lua_pushlightuserdata(s, w); }},
+      {"number",
+       [](lua_State* s, HWND w) {
+         lua_pushnumber(s, static_cast<lua_Number>(reinterpret_cast<std::uintptr_t>(w)));
+       }},
+  };
+  for (const auto& c : cases) {
+    g_box_owner = nullptr;
+    g_box_seen = false;
+    c.push(L, owner);
+    lua_setglobal(L, "owner_window");
+    ::SetTimer(nullptr, 0, 20, end_box);
+    EXPECT_EQ(run(obj() + "result = tostring(o:MessageBox(owner_window, '" +
+                  qv::text::wide_to_utf8(kBoxCaption) + "', 'text'))"),
+              "7")
+        << c.name;
+    EXPECT_TRUE(g_box_seen) << c.name;
+    EXPECT_EQ(g_box_owner, owner) << c.name;
+  }
+  lua_pushnil(L);
+  lua_setglobal(L, "owner_window");
+  ::DestroyWindow(owner);
 }
