@@ -30,7 +30,8 @@ using asio::ip::tcp;
 template <typename Socket>
 void not_inherited(Socket& s) {
 #ifdef _WIN32
-  ::SetHandleInformation(reinterpret_cast<HANDLE>(s.native_handle()), HANDLE_FLAG_INHERIT, 0);
+  const SOCKET handle = s.native_handle();
+  ::SetHandleInformation(reinterpret_cast<HANDLE>(handle), HANDLE_FLAG_INHERIT, 0);
 #else
   ::fcntl(s.native_handle(), F_SETFD, FD_CLOEXEC);
 #endif
