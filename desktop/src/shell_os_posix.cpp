@@ -221,7 +221,7 @@ bool rename_path(const std::wstring& from, const std::wstring& to) {
   about_to_move(b);
   if (::link(a.c_str(), b.c_str()) != 0) {
     if (errno == EXDEV) return move_across_volumes(a, b);
-    if (errno != EEXIST)
+    if (errno == EPERM || errno == EOPNOTSUPP)
       LogLine("Rename: " + b + " was not made: the file system can neither refuse to replace "
               "in a rename nor link (" + std::strerror(errno) + ")");
     return false;
