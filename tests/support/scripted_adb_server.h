@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -78,8 +79,10 @@ class scripted_server {
   scripted_server& operator=(const scripted_server&) = delete;
 
   int port() const { return port_; }
-  // Before the server is used: sessions read the script without a lock.
-  void on(const std::string& service, handler h) { script_[service] = std::move(h); }
+  void on(const std::string& service, handler h) {
+    std::lock_guard<std::mutex> lock(script_lock_);
+    script_[service] = std::move(h);
+  }
 
   // Closes the listening socket, as a server that ends does; open connections stay.
   void stop_listening() {
@@ -120,18 +123,24 @@ class scripted_server {
       std::string service(std::stoul(std::string(len, 4), nullptr, 16), '\0');
       asio::read(s, asio::buffer(service), ec);
       if (ec) return;
-      auto it = script_.find(service);
-      if (it == script_.end()) {
+      handler h;
+      {
+        std::lock_guard<std::mutex> lock(script_lock_);
+        auto it = script_.find(service);
+        if (it != script_.end()) h = it->second;
+      }
+      if (!h) {
         send(s, fail("unknown service " + service));
         return;
       }
-      if (!it->second(s)) return;
+      if (!h(s)) return;
     }
   }
 
   asio::io_context io_;
   tcp::acceptor acceptor_;
   int port_;
+  std::mutex script_lock_;
   std::map<std::string, handler> script_;
   std::atomic<bool> closing_{false};
   std::atomic<bool> closed_{false};
