@@ -1,5 +1,6 @@
 // The runner with the staged client front, which runs the fake stock client in place of adb.
 #include "runner_fixture.h"
+#include "scripted_adb_server.h"
 
 #include <algorithm>
 #include <chrono>
@@ -231,6 +232,30 @@ TEST_F(Runner, MissingStockClientCompletesWithOneErrorLineNamingIt) {
   EXPECT_EQ(text.back(), L'\n');
   EXPECT_EQ(std::count(text.begin(), text.end(), L'\n'), 1);
   EXPECT_EQ(cb.results[1], (std::make_pair(forward, text)));
+}
+
+// A server of another version is the stock client's to restart; when there is none to run, the
+// one error line says which version the server has.
+TEST_F(Runner, MissingStockClientAlsoNamesTheServerVersionThatNeededIt) {
+  adb_test::scripted_server old(39);
+  const std::wstring missing = executable_directory() + L"no_such_adb.exe";
+  set_env("TIVOREL_ADB", qv::text::wide_to_utf8(missing));
+  set_env("ANDROID_ADB_SERVER_PORT", std::to_string(old.port()));
+  unset_env("TIVOREL_ADB_PROTOCOL");
+  runner->Start();
+  add(L"devices");
+  const bool done = run_until(1);
+  set_env("TIVOREL_ADB_PROTOCOL", "0");
+  unset_env("ANDROID_ADB_SERVER_PORT");
+  set_env("TIVOREL_ADB", qv::text::wide_to_utf8(fake_adb()));
+  ASSERT_TRUE(done);
+  const std::wstring& text = cb.results[0].second;
+  EXPECT_EQ(text.rfind(L"error: cannot run the stock ADB client " + missing, 0), 0u)
+      << qv::text::wide_to_utf8(text);
+  EXPECT_NE(text.find(L"adb server version (39) doesn't match this client (41)"),
+            std::wstring::npos)
+      << qv::text::wide_to_utf8(text);
+  EXPECT_EQ(std::count(text.begin(), text.end(), L'\n'), 1);
 }
 
 TEST_F(Runner, LongOutputIsCutAtACharacterBoundary) {
