@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <map>
+#include <vector>
 
 namespace fs = std::filesystem;
 using qv::xml::element_ptr;
@@ -69,9 +70,19 @@ bool InstallUpdate(const std::u16string& archive, const std::u16string& temp_dir
   const std::u16string update_dir = WithSeparator(temp_dir) + u"Update\\";
   const std::u16string install_dir = WithSeparator(install_dir_text);
   if (temp_dir.empty() || install_dir.empty()) return false;
+  // What an earlier update left in the staging folder must never be taken for this one's.
+  // remove_all takes links away without following them.
   std::error_code ec;
-  if (!fs::is_directory(NativePath(update_dir), ec)) fs::create_directories(NativePath(update_dir), ec);
-  if (!ExtractAll(archive, update_dir)) return false;
+  const fs::path staging = NativePath(update_dir);
+  fs::remove_all(staging, ec);
+  if (ec || !fs::create_directories(staging, ec)) {
+    LogLine("update: cannot empty the staging folder " + u8(update_dir));
+    return false;
+  }
+  if (!ExtractAll(archive, update_dir)) {
+    LogLine("update: " + u8(archive) + " could not be extracted whole; nothing was installed");
+    return false;
+  }
 
   qv::xml::basic_xml_dom_parser parser;
   if (!parser.parse_file(NativePath(update_dir + u"updatelist.xml")) || !parser.root()) {
@@ -80,6 +91,7 @@ bool InstallUpdate(const std::u16string& archive, const std::u16string& temp_dir
   }
   const element_ptr root = parser.root();
 
+  std::vector<std::u16string> deletions;
   if (element_ptr list = root->child(u"DeleteFileList")) {
     for (std::size_t i = 0; i < list->child_count(); ++i) {
       const auto* dest = list->child(i)->attribute(u"dest");
@@ -88,7 +100,7 @@ bool InstallUpdate(const std::u16string& archive, const std::u16string& temp_dir
         LogLine("update: skipped deletion outside the installation: " + u8(*dest));
         continue;
       }
-      fs::remove(NativePath(install_dir + *dest), ec);
+      deletions.push_back(*dest);
     }
   }
 
@@ -106,6 +118,16 @@ bool InstallUpdate(const std::u16string& archive, const std::u16string& temp_dir
       copies[*src] = *dest;
     }
   }
+  // A package that lacks a file it lists is incomplete: nothing of it is installed.
+  for (const auto& copy : copies) {
+    if (!fs::is_regular_file(fs::symlink_status(NativePath(update_dir + copy.first), ec))) {
+      LogLine("update: " + u8(archive) + " lacks the listed file " + u8(copy.first) +
+              "; nothing was installed");
+      return false;
+    }
+  }
+
+  for (const auto& dest : deletions) fs::remove(NativePath(install_dir + dest), ec);
   for (const auto& [src, dest] : copies) install_one(update_dir + src, install_dir + dest);
   return true;
 }

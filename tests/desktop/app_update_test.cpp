@@ -9,11 +9,13 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 using tiv_test_files::Entry;
 using tiv_test_files::Format;
 using tiv_test_files::ReadFile;
 using tiv_test_files::TempDir;
+using tiv_test_files::TreeSnapshot;
 using tiv_test_files::WriteArchive;
 using tiv_test_files::WriteFile;
 namespace fs = std::filesystem;
@@ -80,6 +82,41 @@ TEST(UpdateAPP, UnreadableArchiveOrListChangesNothing) {
   WriteArchive(no_list, Format::kZip, {Entry("a.txt", "b")});
   EXPECT_FALSE(desktop::InstallUpdate(no_list.u16string(), Folder(tmp.path()), Folder(install.path())));
   EXPECT_EQ(ReadFile(install.path() / "a.txt"), "a");
+}
+
+// Each update starts from an empty staging folder, and an archive that does not extract whole
+// installs nothing: what an earlier update left there must never be installed.
+TEST(UpdateAPP, LeavesOfAnEarlierUpdateAreNeverInstalled) {
+  const std::string list =
+      "<Update><FileList><f src=\"bin\\prog.txt\" dest=\"prog.txt\"/></FileList></Update>";
+  struct Case {
+    const char* name;
+    std::vector<Entry> entries;
+  };
+  const Case cases[] = {
+      {"no list", {Entry("bin/prog.txt", "v3")}},
+      {"the listed file missing", {Entry("updatelist.xml", list), Entry("bin/other.txt", "x")}},
+      {"an entry that cannot be extracted",
+       {Entry("updatelist.xml", list), Entry("bin/prog.txt", "v3"), Entry("blocker", "a file"),
+        Entry("blocker/inside.txt", "its folder is a file")}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir tmp, install;
+    const fs::path first = tmp.path() / "first.zip";
+    WriteArchive(first, Format::kZip, {Entry("updatelist.xml", list), Entry("bin/prog.txt", "v1")});
+    ASSERT_TRUE(desktop::InstallUpdate(first.u16string(), Folder(tmp.path()), Folder(install.path())));
+    ASSERT_EQ(ReadFile(install.path() / "prog.txt"), "v1");
+    WriteFile(install.path() / "prog.txt", "v2");  // a later version came by other means
+    const auto before = TreeSnapshot(install.path());
+
+    const fs::path next = tmp.path() / "next.zip";
+    WriteArchive(next, Format::kZip, c.entries);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(desktop::InstallUpdate(next.u16string(), Folder(tmp.path()), Folder(install.path())));
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(TreeSnapshot(install.path()), before);
+  }
 }
 
 // ---- package destinations -------------------------------------------------------------------

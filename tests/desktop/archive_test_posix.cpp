@@ -7,36 +7,15 @@
 
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <string>
 
 namespace fs = std::filesystem;
 using tiv_test_files::Entry;
 using tiv_test_files::ReadFile;
 using tiv_test_files::TempDir;
+using tiv_test_files::TreeSnapshot;
 using tiv_test_files::WriteArchive;
 using tiv_test_files::WriteFile;
-
-namespace {
-
-// Every entry below root with its kind and content (a link by its target, never followed).
-std::map<std::string, std::string> Snapshot(const fs::path& root) {
-  std::map<std::string, std::string> out;
-  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
-       ++it) {
-    const std::string rel = it->path().lexically_relative(root).generic_string();
-    if (it->is_symlink()) {
-      out[rel] = "link:" + fs::read_symlink(it->path()).string();
-    } else if (it->is_directory()) {
-      out[rel] = "dir";
-    } else {
-      out[rel] = "file:" + ReadFile(it->path());
-    }
-  }
-  return out;
-}
-
-}  // namespace
 
 TEST(ArchiveLinks, NothingIsWrittenThroughAPlantedLink) {
   struct Case {
@@ -78,14 +57,14 @@ TEST(ArchiveLinks, NothingIsWrittenThroughAPlantedLink) {
     fs::create_directories(outside);
     WriteFile(outside / "victim.txt", "must stay");
     c.plant(dest, outside);
-    const auto before = Snapshot(outside);
+    const auto before = TreeSnapshot(outside);
     const fs::path archive = dir.path() / "a.tar";
     WriteArchive(archive, tiv_test_files::Format::kTar, c.entries);
 
     testing::internal::CaptureStderr();
     EXPECT_EQ(desktop::ExtractAll(archive.u16string(), dest.u16string()), c.extracted);
     testing::internal::GetCapturedStderr();
-    EXPECT_EQ(Snapshot(outside), before);
+    EXPECT_EQ(TreeSnapshot(outside), before);
     if (c.file) {
       EXPECT_FALSE(fs::is_symlink(dest / c.file));
       EXPECT_EQ(ReadFile(dest / c.file), c.content);
