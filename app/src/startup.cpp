@@ -14,10 +14,12 @@
 #include "android/android_connect_manager.h"
 #include "android/device_manager.h"
 #include "android/driver_manager.h"
+#include "android/lua_device_manager.h"
 #include "android/process_work_item.h"
 #include "app/lua_registration.h"
 #include "desktop/app_help.h"
 #include "desktop/icon_imager.h"
+#include "desktop/log.h"
 #include "desktop/shell_objects.h"
 #include "store/lua_catalogue.h"
 #include "store/lua_download_manager.h"
@@ -199,6 +201,8 @@ bool StartUp(const HostHooks& h) {
   if (mw) mw->Create(kMessageWindowName);
   // The work items and the driver installation unpack through the desktop's extractor.
   hostbase::SetArchiveExtractor(&desktop::ExtractAll);
+  // What the desktop services tell the user (a refused update) goes to the UI package's log too.
+  desktop::SetUiLogWriter(&CLuaDeviceManager::WriteLuaLog);
   // The shell functions run processes through the Android module's process item.
   hostbase::SetProcessQueue(&tiv::android::QueueProcess);
   // The services of the other modules are created here, in this order, each by the module
