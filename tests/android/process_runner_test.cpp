@@ -34,8 +34,8 @@ struct result {
 class collecting_listener : public ProcessListener {
  public:
   explicit collecting_listener(std::vector<result>* to) : to_(to) {}
-  void OnProcessOutput(std::int32_t id, std::int32_t mode, const std::wstring& output) override {
-    to_->push_back({id, mode, output});
+  void OnProcessOutput(std::int32_t id, std::int32_t mode, const std::string& output) override {
+    to_->push_back({id, mode, qv::text::utf8_to_wide(output)});
     qv::loop::post_quit(0);
   }
 
