@@ -254,7 +254,7 @@ TEST_F(ProcessRunnerTest, WhatACommandLeavesHoldingItsOutputDoesNotHoldTheWorker
     const wchar_t* steps;
     int count;
     int timeout;
-    bool ends;  // it writes on into the output that the runner closed, which ends it
+    bool ends;  // it writes on into the output the runner closed, which ends it
   } cases[] = {
       {"writes without end", L"flood y", 2, -1, true},
       {"writes without end, the command has a limit", L"flood y", 2, 30000, true},
@@ -269,10 +269,9 @@ TEST_F(ProcessRunnerTest, WhatACommandLeavesHoldingItsOutputDoesNotHoldTheWorker
     EXPECT_EQ((std::vector<std::int32_t>{id, next}), ids()) << c.left;
     EXPECT_EQ(L"L", results[0].output.substr(0, 1)) << c.left;
     EXPECT_EQ(L"next", results[1].output) << c.left;
-    if (c.ends) {
-      ASSERT_TRUE(left.wait_started()) << c.left;
-      EXPECT_TRUE(left.wait_ended()) << c.left;
-    }
+    // The command waited for it to start; one that sleeps on is ended by the fixture.
+    ASSERT_TRUE(left.wait_started()) << c.left;
+    if (c.ends) EXPECT_TRUE(left.wait_ended()) << c.left;
   }
 }
 
@@ -308,7 +307,6 @@ TEST_F(ProcessRunnerTest, UnInitReturnsWhileWhatACommandLeftWritesOn) {
   const bool returned = uninit.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
   if (!returned) tiv::android::test::end_process(left.pid());  // lets a hung UnInit go
   ASSERT_TRUE(returned);
-  EXPECT_FALSE(run_until([&] { return !results.empty(); }, 300));
   EXPECT_TRUE(left.wait_ended());
 }
 
