@@ -271,7 +271,9 @@ TEST_F(ProcessRunnerTest, WhatACommandLeavesHoldingItsOutputDoesNotHoldTheWorker
     EXPECT_EQ(L"next", results[1].output) << c.left;
     // The command waited for it to start; one that sleeps on is ended by the fixture.
     ASSERT_TRUE(left.wait_started()) << c.left;
-    if (c.ends) EXPECT_TRUE(left.wait_ended()) << c.left;
+    if (c.ends) {
+      EXPECT_TRUE(left.wait_ended()) << c.left;
+    }
   }
 }
 
