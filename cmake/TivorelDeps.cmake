@@ -16,6 +16,32 @@ function(tiv_import name)
     INTERFACE_COMPILE_DEFINITIONS "${I_DEFS}")
 endfunction()
 
+# tiv_import_ondemand(<name> <library> <include dirs>...): tiv::<name>_ondemand, the library as
+# the product code links it. Linux: headers and stand-ins (corelib/ondemand/<name>_posix.cpp)
+# that open the shared library at the first call of one of its functions, not at start-up,
+# where the dynamic loader's work for it and all it depends on cost more than everything else
+# the host does before its UI package runs. Tests keep tiv::<name>, the library itself. Windows
+# links the static libraries: tiv::<name>_ondemand is tiv::<name> there.
+function(tiv_import_ondemand name library)
+  if(WIN32)
+    tiv_import(${name}_ondemand DEPS tiv::${name})
+    return()
+  endif()
+  find_library(_so_${name} NAMES ${library} REQUIRED)
+  execute_process(COMMAND ${CMAKE_OBJDUMP} -p ${_so_${name}} OUTPUT_VARIABLE _dump ERROR_QUIET)
+  string(REGEX MATCH "SONAME +([^\n ]+)" _match "${_dump}")
+  set(_soname ${CMAKE_MATCH_1})
+  if(NOT _soname)
+    message(FATAL_ERROR "tiv::${name}_ondemand: no SONAME in ${_so_${name}}")
+  endif()
+  set(_dir ${CMAKE_SOURCE_DIR}/corelib/ondemand)
+  add_library(tiv_ondemand_${name} STATIC ${_dir}/${name}_posix.cpp ${_dir}/ondemand_library_posix.cpp)
+  target_include_directories(tiv_ondemand_${name} PRIVATE ${_dir} SYSTEM PUBLIC ${ARGN})
+  target_compile_definitions(tiv_ondemand_${name} PRIVATE TIV_ONDEMAND_SONAME="${_soname}")
+  target_link_libraries(tiv_ondemand_${name} PRIVATE tivorel_options PUBLIC ${CMAKE_DL_LIBS})
+  tiv_import(${name}_ondemand DEPS tiv_ondemand_${name})
+endfunction()
+
 # Boost (Regex and Asio, header-only): only the boost folder is put on the include path.
 set(_boost_dir ${CMAKE_BINARY_DIR}/boost-include)
 if(NOT EXISTS ${_boost_dir}/boost)
@@ -48,6 +74,8 @@ if(WIN32)
   tiv_import(gtest LIBS ${L}/libgtest.a INCLUDES ${P}/include)
   tiv_import(gmock LIBS ${L}/libgmock.a INCLUDES ${P}/include DEPS tiv::gtest)
   tiv_import(gtest_main LIBS ${L}/libgtest_main.a DEPS tiv::gmock tiv::gtest)
+  tiv_import_ondemand(archive archive)
+  tiv_import_ondemand(tiff tiff)
 else()
   find_package(PkgConfig REQUIRED)
   # Lua built as C++: lua_error throws instead of longjmp, so destructors run.
@@ -66,20 +94,35 @@ else()
   find_package(TIFF REQUIRED)
   find_package(CURL REQUIRED)
   find_package(GTest REQUIRED)
-  tiv_import(zlib DEPS ZLIB::ZLIB)
+  # The small C libraries that every run of the host uses or carries are linked in statically:
+  # each shared library costs the dynamic loader work at every start, and together they cost
+  # more than the host's own start-up.
+  foreach(_lib z sqlite3 expat nettle minizip png16 jpeg)
+    find_library(_static_${_lib} NAMES lib${_lib}.a REQUIRED)
+  endforeach()
+  tiv_import(zlib LIBS ${_static_z} INCLUDES ${ZLIB_INCLUDE_DIRS})
   tiv_import(lua DEPS PkgConfig::LUA51)
-  tiv_import(sqlite3 DEPS SQLite::SQLite3)
-  tiv_import(expat DEPS EXPAT::EXPAT)
+  tiv_import(sqlite3 LIBS ${_static_sqlite3} INCLUDES ${SQLite3_INCLUDE_DIRS}
+    DEPS tiv::zlib m ${CMAKE_DL_LIBS})
+  tiv_import(expat LIBS ${_static_expat} INCLUDES ${EXPAT_INCLUDE_DIRS} DEPS m)
   tiv_import(jsoncpp DEPS PkgConfig::JSONCPP)
+<<<<<<< HEAD
   tiv_import(nettle DEPS PkgConfig::NETTLE)
   tiv_import(hogweed DEPS PkgConfig::HOGWEED tiv::nettle)
   tiv_import(minizip DEPS PkgConfig::MINIZIP)
+=======
+  tiv_import(nettle LIBS ${_static_nettle} INCLUDES ${NETTLE_INCLUDE_DIRS})
+  tiv_import(minizip LIBS ${_static_minizip} INCLUDES ${MINIZIP_INCLUDE_DIRS} DEPS tiv::zlib)
+>>>>>>> perf-proc
   tiv_import(archive DEPS LibArchive::LibArchive)
-  tiv_import(png DEPS PNG::PNG)
-  tiv_import(jpeg DEPS JPEG::JPEG)
+  tiv_import(png LIBS ${_static_png16} INCLUDES ${PNG_INCLUDE_DIRS} DEPS tiv::zlib m)
+  tiv_import(jpeg LIBS ${_static_jpeg} INCLUDES ${JPEG_INCLUDE_DIRS})
   tiv_import(tiff DEPS TIFF::TIFF)
   tiv_import(curl DEPS CURL::libcurl)
   tiv_import(udev DEPS PkgConfig::UDEV)
+  tiv_import_ondemand(curl curl ${CURL_INCLUDE_DIRS})
+  tiv_import_ondemand(archive archive ${LibArchive_INCLUDE_DIRS})
+  tiv_import_ondemand(tiff tiff ${TIFF_INCLUDE_DIRS})
   tiv_import(gtest DEPS GTest::gtest)
   tiv_import(gmock DEPS GTest::gmock)
   tiv_import(gtest_main DEPS GTest::gmock GTest::gtest_main)

@@ -206,14 +206,15 @@ bool StartUp(const HostHooks& h) {
   // The shell functions run processes through the Android module's process item.
   hostbase::SetProcessQueue(&tiv::android::QueueProcess);
   // The services of the other modules are created here, in this order, each by the module
-  // that implements it: CIconImagerCreator; CSqliteManager, then open "Download.db" in the
-  // profile directory; CDriverManager; CAndroidConnectManager; CDeviceManager.
+  // that implements it: CIconImagerCreator; CSqliteManager, with "Download.db" in the profile
+  // directory; CDriverManager; CAndroidConnectManager; CDeviceManager.
   singleton_ex<desktop::CIconImagerCreator>::acquire();
   trace("create CIconImagerCreator");
   if (CSqliteManager* db = singleton_ex<CSqliteManager>::acquire()) {
-    // A missing or unusable file leaves the store closed: its operations then fail quietly.
-    db->open(database_path(*singleton_ex<CPathManager>::instance()));
-    store::set_host_services({db, &store_work()});
+    // "Download.db" is opened when the package first uses one of the store's objects (a
+    // missing or unusable file leaves the store closed: its operations then fail quietly).
+    store::set_host_services({db, database_path(*singleton_ex<CPathManager>::instance()),
+                              &store_work()});
   }
   trace("create CSqliteManager");
   singleton_ex<tiv::android::CDriverManager>::acquire();

@@ -12,6 +12,11 @@ void unset_env(const std::string& name);
 void prepend_path(const std::wstring& dir);
 // A number that differs between test processes running at the same time.
 unsigned long process_number();
+// Whether the process with this id has ended (a process that ended but was not yet reaped
+// counts as ended).
+bool process_ended(unsigned long pid);
+// Ends the process with this id at once (cleaning up after a test).
+void end_process(unsigned long pid);
 
 }  // namespace tiv::android::test
 

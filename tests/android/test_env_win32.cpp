@@ -27,6 +27,21 @@ void prepend_path(const std::wstring& dir) {
 
 unsigned long process_number() { return ::GetCurrentProcessId(); }
 
+bool process_ended(unsigned long pid) {
+  HANDLE h = ::OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+  if (!h) return true;
+  const bool ended = ::WaitForSingleObject(h, 0) == WAIT_OBJECT_0;
+  ::CloseHandle(h);
+  return ended;
+}
+
+void end_process(unsigned long pid) {
+  if (HANDLE h = ::OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(pid))) {
+    ::TerminateProcess(h, 1);
+    ::CloseHandle(h);
+  }
+}
+
 }  // namespace tiv::android::test
 
 namespace tiv::android::test {
