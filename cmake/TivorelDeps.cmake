@@ -97,7 +97,7 @@ else()
   # The small C libraries that every run of the host uses or carries are linked in statically:
   # each shared library costs the dynamic loader work at every start, and together they cost
   # more than the host's own start-up.
-  foreach(_lib z sqlite3 expat nettle minizip png16 jpeg)
+  foreach(_lib z sqlite3 expat nettle hogweed gmp minizip png16 jpeg)
     find_library(_static_${_lib} NAMES lib${_lib}.a REQUIRED)
   endforeach()
   tiv_import(zlib LIBS ${_static_z} INCLUDES ${ZLIB_INCLUDE_DIRS})
@@ -106,14 +106,10 @@ else()
     DEPS tiv::zlib m ${CMAKE_DL_LIBS})
   tiv_import(expat LIBS ${_static_expat} INCLUDES ${EXPAT_INCLUDE_DIRS} DEPS m)
   tiv_import(jsoncpp DEPS PkgConfig::JSONCPP)
-<<<<<<< HEAD
-  tiv_import(nettle DEPS PkgConfig::NETTLE)
-  tiv_import(hogweed DEPS PkgConfig::HOGWEED tiv::nettle)
-  tiv_import(minizip DEPS PkgConfig::MINIZIP)
-=======
   tiv_import(nettle LIBS ${_static_nettle} INCLUDES ${NETTLE_INCLUDE_DIRS})
+  tiv_import(hogweed LIBS ${_static_hogweed} ${_static_gmp} INCLUDES ${HOGWEED_INCLUDE_DIRS}
+    DEPS tiv::nettle)
   tiv_import(minizip LIBS ${_static_minizip} INCLUDES ${MINIZIP_INCLUDE_DIRS} DEPS tiv::zlib)
->>>>>>> perf-proc
   tiv_import(archive DEPS LibArchive::LibArchive)
   tiv_import(png LIBS ${_static_png16} INCLUDES ${PNG_INCLUDE_DIRS} DEPS tiv::zlib m)
   tiv_import(jpeg LIBS ${_static_jpeg} INCLUDES ${JPEG_INCLUDE_DIRS})

@@ -39,15 +39,10 @@ void put(std::FILE* f, const std::string& s) {
 }
 
 bool is_step(const std::string& s) {
-<<<<<<< HEAD
-  static const char* const steps[] = {"out",  "err",     "hex",     "repeathex", "repeat", "args",      "env",
-                                      "sleep", "forever", "hold",    "touch",     "exit",   "ignoreterm"};
-=======
   static const char* const steps[] = {"out",     "err",   "hex",        "repeathex", "repeat",
-                                      "args",    "env",   "sleep",      "forever",   "touch",
-                                      "pidfile", "waitfile", "flood",   "spawn",     "exit",
-                                      "ignoreterm"};
->>>>>>> perf-proc
+                                      "args",    "env",   "sleep",      "forever",   "hold",
+                                      "touch",   "pidfile", "waitfile", "flood",     "spawn",
+                                      "exit",    "ignoreterm"};
   for (const char* step : steps) {
     if (s == step) return true;
   }
