@@ -8,6 +8,7 @@
 #include "update_signing.h"
 
 #include "qv/scrambled_container.h"
+#include "qv/text.h"
 
 #include <filesystem>
 #include <functional>
@@ -318,6 +319,19 @@ TEST_F(InstallDir, XpkManifestOrTheTable) {
   WriteFile(fs::path(d) / "manifest.xml", "<xpk><data name=\"payload\"/></xpk>");  // no destination
   t = Get(u"xpk", d);
   EXPECT_EQ(t.device, u"/sdcard/Android/data/com.example.game");
+}
+
+// A manifest cannot point the local side outside the extracted package.
+TEST_F(InstallDir, XpkManifestNameOutsideThePackageGivesNoTarget) {
+  for (const char* name : {"..", ".", "..\\..\\secret", "../secret", "payload\\..\\..", "C:\\Users",
+                           "C:secret", "/etc"}) {
+    SCOPED_TRACE(name);
+    const std::u16string d = Extracted({"payload"});
+    WriteFile(fs::path(d) / "manifest.xml", std::string("<xpk><data name=\"") + name +
+                                                "\"><destination>/sdcard/games/</destination></data></xpk>");
+    const auto t = Get(u"xpk", d);
+    EXPECT_TRUE(t.local.empty() && t.device.empty()) << qv::text::utf16_to_utf8(t.local);
+  }
 }
 
 TEST_F(InstallDir, TableIsReadOnceUntilReset) {
