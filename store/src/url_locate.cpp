@@ -1,6 +1,9 @@
 #include "store/url_locate.h"
 
+#include <chrono>
+#include <cstdlib>
 #include <condition_variable>
+#include <list>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -13,6 +16,76 @@
 namespace store {
 
 using qv::win32::multithread::event;
+
+namespace {
+
+// The threads of requests. One left behind by an abort ends at curl's next progress call,
+// within about a second; the program waits that long for them when it ends, so that none is cut
+// off inside the TLS library (whose per-thread state would be lost with it).
+class request_threads {
+ public:
+  template <class Body>
+  void start(Body body) {
+    std::lock_guard<std::mutex> g(lock_);
+    reap_locked();
+    auto it = threads_.emplace(threads_.end());
+    try {
+      it->worker = std::thread([this, it, body = std::move(body)]() mutable {
+        body();
+        {
+          std::lock_guard<std::mutex> g(lock_);
+          it->ended = true;
+        }
+        changed_.notify_all();
+      });
+    } catch (...) {
+      threads_.erase(it);
+      throw;
+    }
+  }
+  // At the program's end.
+  void finish() {
+    std::unique_lock<std::mutex> lk(lock_);
+    changed_.wait_for(lk, std::chrono::seconds(5), [&] {
+      for (const auto& t : threads_)
+        if (!t.ended) return false;
+      return true;
+    });
+    reap_locked();
+    for (auto& t : threads_) t.worker.detach();  // still held by the network: let it be
+  }
+
+ private:
+  struct entry {
+    std::thread worker;
+    bool ended = false;
+  };
+  void reap_locked() {
+    for (auto it = threads_.begin(); it != threads_.end();) {
+      if (!it->ended) {
+        ++it;
+        continue;
+      }
+      it->worker.join();  // it has set its mark; this waits only for its thread's own end
+      it = threads_.erase(it);
+    }
+  }
+  std::mutex lock_;
+  std::condition_variable changed_;
+  std::list<entry> threads_;
+};
+
+// Never destroyed: a thread still held by the network at the end may touch it afterwards.
+request_threads& in_flight() {
+  static request_threads* const threads = [] {
+    auto* t = new request_threads;
+    std::atexit([] { in_flight().finish(); });
+    return t;
+  }();
+  return *threads;
+}
+
+}  // namespace
 
 struct CLuaAsyncGetURLLocate::abort_state {
   std::mutex lock;
@@ -72,7 +145,7 @@ std::wstring CLuaAsyncGetURLLocate::resolve(const std::wstring& url, unsigned ma
   std::unique_lock<std::mutex> lk(shared->lock);
   if (shared->aborts != mark) return {};
   try {
-    std::thread([shared, a, opener = opener_, url] {
+    in_flight().start([shared, a, opener = opener_, url] {
       std::wstring result = opener(url, a->abandoned);
       {
         std::lock_guard<std::mutex> g(shared->lock);
@@ -80,7 +153,7 @@ std::wstring CLuaAsyncGetURLLocate::resolve(const std::wstring& url, unsigned ma
         a->done = true;
       }
       shared->changed.notify_all();
-    }).detach();
+    });
   } catch (const std::system_error&) {
     return {};
   }
