@@ -142,10 +142,14 @@ std::wstring CLuaAsyncGetURLLocate::resolve(const std::wstring& url, unsigned ma
   };
   auto a = std::make_shared<attempt>();
   const std::shared_ptr<abort_state> shared = aborts_;
+  // The TLS library cleans up at the end in an exit handler of its own: it must be set up before
+  // ours is, so that ours (waiting for the requests) runs first.
+  os::prepare_url_opening();
+  request_threads& threads = in_flight();
   std::unique_lock<std::mutex> lk(shared->lock);
   if (shared->aborts != mark) return {};
   try {
-    in_flight().start([shared, a, opener = opener_, url] {
+    threads.start([shared, a, opener = opener_, url] {
       std::wstring result = opener(url, a->abandoned);
       {
         std::lock_guard<std::mutex> g(shared->lock);

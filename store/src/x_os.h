@@ -17,4 +17,8 @@ std::vector<adapter_source> adapter_sources();
 // waits for the answer any more, and the request may end early.
 std::wstring open_final_url(const std::wstring& url, const std::atomic<bool>& abandoned);
 
+// Makes the library behind open_final_url ready (once, before the first request's thread), so
+// that its own clean-up at the program's end comes after the end of the requests.
+void prepare_url_opening();
+
 }  // namespace store::os

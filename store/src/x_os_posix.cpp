@@ -83,9 +83,13 @@ std::string sysfs_description(const std::string& name, const std::string& dir, b
 
 std::vector<adapter_source> adapter_sources() { return {&read_interfaces}; }
 
-std::wstring open_final_url(const std::wstring& url, const std::atomic<bool>& abandoned) {
+void prepare_url_opening() {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+std::wstring open_final_url(const std::wstring& url, const std::atomic<bool>& abandoned) {
+  prepare_url_opening();
   std::unique_ptr<CURL, void (*)(CURL*)> h(curl_easy_init(), &curl_easy_cleanup);
   if (!h) return {};
   const std::string u = qv::text::wide_to_utf8(url);

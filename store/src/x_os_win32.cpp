@@ -151,6 +151,8 @@ bool read_ipconfig(std::vector<adapter_record>& out) {
 
 // WinINet's synchronous request cannot be ended from another thread everywhere (Wine keeps
 // waiting for the server), so an abandoned request finishes or times out by itself.
+void prepare_url_opening() {}
+
 std::wstring open_final_url(const std::wstring& url, const std::atomic<bool>&) {
   HINTERNET root = InternetOpenW(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
   if (!root) return {};
