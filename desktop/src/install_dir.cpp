@@ -65,6 +65,13 @@ InstallTarget by_table(const std::u16string& extracted, PackageDestinations& des
   return {trimmed_dir(extracted) + u"\\" + sub, dir + sub};
 }
 
+// A manifest's folder name must name a folder inside the extracted package: a name such as
+// "..\\..\\Users" would have the package's data read from anywhere on the computer.
+bool plain_folder_name(const std::u16string& name) {
+  if (name.empty() || name == u"." || name == u"..") return false;
+  return name.find_first_of(u"\\/:") == std::u16string::npos;
+}
+
 InstallTarget from_manifest(const std::u16string& extracted, PackageDestinations& destinations) {
   qv::xml::basic_xml_dom_parser parser;
   if (parser.parse_file(NativePath(trimmed_dir(extracted) + u"\\manifest.xml")) && parser.root()) {
@@ -72,8 +79,14 @@ InstallTarget from_manifest(const std::u16string& extracted, PackageDestinations
     qv::xml::select(parser.root(), u"/xpk/data", data);
     qv::xml::select(parser.root(), u"/xpk/data/destination", destination);
     const auto* name = data ? data->attribute(u"name") : nullptr;
-    if (name && !name->empty() && destination && !destination->text().empty())
+    if (name && !name->empty() && destination && !destination->text().empty()) {
+      if (!plain_folder_name(*name)) {
+        LogLine("GetInstallDir: the manifest names \"" + qv::text::utf16_to_utf8(*name) +
+                "\", which is not a folder of the package");
+        return {};
+      }
       return {trimmed_dir(extracted) + u"\\" + *name, destination->text()};
+    }
   }
   return by_table(extracted, destinations);
 }

@@ -275,10 +275,13 @@ int Sleep(lua_State* L) {
   return 0;
 }
 
+// A key that names no subkey ("" or only separators) is refused: the recursive delete would take
+// every key below the root.
 int DeleteRegKey(lua_State* L) {
   const int root = RegistryRoot(luabind::check_string(L, 2), true);
   const std::wstring key = luabind::check_wstring(L, 3);
-  lua_pushboolean(L, root >= 0 && os::reg_delete_key(root, key));
+  const bool names_a_subkey = key.find_first_not_of(L'\\') != std::wstring::npos;
+  lua_pushboolean(L, root >= 0 && names_a_subkey && os::reg_delete_key(root, key));
   return 1;
 }
 
@@ -363,7 +366,7 @@ int GetWorkArea(lua_State* L) {
 
 // 0 when the operation was started, 1 when it failed.
 int ShellExecuteMethod(lua_State* L) {
-  const auto window = luabind::opt_int<std::uintptr_t>(L, 2, 0);
+  const auto window = luabind::opt_handle(L, 2);
   const std::wstring verb = luabind::opt_wstring(L, 3);
   const std::wstring file = luabind::check_wstring(L, 4);
   const std::wstring parameters = luabind::opt_wstring(L, 5);
@@ -493,7 +496,7 @@ int ShowCursor(lua_State* L) {
 }
 
 int MessageBoxMethod(lua_State* L) {
-  const auto window = luabind::opt_int<std::uintptr_t>(L, 2, 0);
+  const auto window = luabind::opt_handle(L, 2);
   const std::wstring caption = luabind::check_wstring(L, 3);
   const std::wstring text = luabind::check_wstring(L, 4);
   lua_pushinteger(L, os::message_box(window, caption, text));

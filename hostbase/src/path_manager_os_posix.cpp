@@ -34,16 +34,15 @@ std::wstring from_env(const char* name, const char* fallback_suffix, const char*
 std::wstring command_line() {
   std::ifstream f("/proc/self/cmdline", std::ios::binary);
   const std::string raw((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-  std::wstring line;
+  std::vector<std::wstring> words;
   std::size_t pos = 0;
   while (pos < raw.size()) {
     std::size_t end = raw.find('\0', pos);
     if (end == std::string::npos) end = raw.size();
-    if (!line.empty()) line += L' ';
-    line += qv::cmdline::quote_switch_argument(qv::text::utf8_to_wide(raw.substr(pos, end - pos)));
+    words.push_back(qv::text::utf8_to_wide(raw.substr(pos, end - pos)));
     pos = end + 1;
   }
-  return line;
+  return qv::cmdline::join_shell_words(words);
 }
 
 std::wstring module_file_name() {
