@@ -5,6 +5,8 @@
 #include "asyn_tcp_socket_os.h"
 #include "qv/critical_section.h"
 
+#include <algorithm>
+#include <cstring>
 #include <map>
 #include <mutex>
 
@@ -79,8 +81,7 @@ void asyn_tcp_socket::close_connection() {
   send_buffer_.clear();
   send_buffer_.shrink_to_fit();
   send_position_ = 0;
-  receive_buffer_.clear();
-  receive_buffer_.shrink_to_fit();
+  drop_received();
   state_ = kIdle;
 }
 
@@ -159,13 +160,33 @@ void asyn_tcp_socket::flush_step() {
   owner_->on_sent(total);  // the owner may send the next block from here
 }
 
+void asyn_tcp_socket::drop_received() {
+  receive_block_.reset();
+  receive_capacity_ = receive_head_ = receive_tail_ = 0;
+}
+
+void asyn_tcp_socket::make_receive_room() {
+  if (receive_capacity_ - receive_tail_ >= kReadChunk) return;
+  const std::size_t held = receive_tail_ - receive_head_;
+  if (held + kReadChunk <= receive_capacity_) {
+    std::memmove(receive_block_.get(), receive_block_.get() + receive_head_, held);
+  } else {
+    // Left uninitialised: only received bytes are ever read from it.
+    const std::size_t capacity = std::max(2 * receive_capacity_, held + kReadChunk);
+    std::unique_ptr<std::uint8_t[]> bigger(new std::uint8_t[capacity]);
+    if (held > 0) std::memcpy(bigger.get(), receive_block_.get() + receive_head_, held);
+    receive_block_ = std::move(bigger);
+    receive_capacity_ = capacity;
+  }
+  receive_head_ = 0;
+  receive_tail_ = held;
+}
+
 bool asyn_tcp_socket::read_step() {
   // Receive straight behind the unconsumed bytes.
-  const std::size_t old_size = receive_buffer_.size();
-  receive_buffer_.resize(old_size + kReadChunk);
+  make_receive_room();
   std::uint32_t got = 0;
-  int error = socket_->recv(receive_buffer_.data() + old_size, kReadChunk, got);
-  receive_buffer_.resize(old_size + (error == 0 ? got : 0));
+  int error = socket_->recv(receive_block_.get() + receive_tail_, kReadChunk, got);
   if (error == wsa::kWouldBlock) return false;
   if (error != 0) {
     fail_now(error);
@@ -176,14 +197,16 @@ bool asyn_tcp_socket::read_step() {
     owner_->on_closed();
     return false;
   }
-  const auto size = static_cast<std::uint32_t>(receive_buffer_.size());
+  receive_tail_ += got;
+  const auto size = static_cast<std::uint32_t>(receive_tail_ - receive_head_);
   std::uint32_t consumed = size;
   std::shared_ptr<bool> alive = alive_;
-  owner_->on_received(receive_buffer_.data(), size, consumed);
+  owner_->on_received(receive_block_.get() + receive_head_, size, consumed);
   if (!*alive) return false;  // the owner destroyed the socket: nothing of it may be touched
   if (!socket_ || state_ != kConnected) return false;
-  if (consumed <= receive_buffer_.size()) {
-    receive_buffer_.erase(receive_buffer_.begin(), receive_buffer_.begin() + consumed);
+  if (consumed <= size) {
+    receive_head_ += consumed;
+    if (receive_head_ == receive_tail_) receive_head_ = receive_tail_ = 0;
   }
   return true;
 }

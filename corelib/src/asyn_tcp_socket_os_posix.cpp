@@ -1,7 +1,8 @@
 // Non-blocking BSD sockets on the message loop. Readiness waits on the loop are turned into the
 // notifications WSAAsyncSelect would post, with the same re-enabling rules: one read notification
-// until the next receive, a write notification after connecting and after a send that would
-// block, one close notification at the end of the stream. Names are resolved off the loop thread
+// until the next receive (at once when the receive may have left data), a write notification
+// after connecting and after a send that would block, one close notification at the end of the
+// stream. Names are resolved off the loop thread
 // by the Asio resolver; its answer comes back through the loop as a lookup message.
 #include "asyn_tcp_socket_os.h"
 
@@ -126,7 +127,14 @@ class posix_socket final : public socket_os {
     ssize_t n = ::recv(fd_, data, size, MSG_DONTWAIT);
     if (n > 0) {
       got = static_cast<std::uint32_t>(n);
-      arm_read();  // receiving re-enables the read notification
+      // Receiving re-enables the read notification. A read that filled the whole request most
+      // likely left more waiting: that is announced at once, as Windows Sockets does when data
+      // remains, without a trip through the poller and a probe for each piece.
+      if (got == size && !read_armed_ && !close_posted_) {
+        post(kFdRead, 0);
+      } else {
+        arm_read();
+      }
       return 0;
     }
     if (n == 0) return 0;

@@ -33,6 +33,10 @@ std::int32_t dir_copier::run_job(const job& j) {
   std::vector<std::wstring> files;
   if (!start_job(j, folder_mode, files)) return transfer_status::kLocalFile;
   if (!buffer_) buffer_.reset(new char[kCopyChunk]);
+  // Files of one folder come one after another: their target folder is made once, not once
+  // per file (each making walks and locks every folder of the path).
+  std::wstring made_folder;
+  bool made_any = false;
   for (const auto& f : files) {
     const std::wstring source = local_file(j.source, folder_mode, f);
     const std::wstring target = target_path(j.dir, j.source, folder_mode, f);
@@ -42,8 +46,22 @@ std::int32_t dir_copier::run_job(const job& j) {
     }
     os::file in;
     os::file out;
-    if (!in.open_read(source) || !os::create_parent_folders(target)) return transfer_status::kLocalFile;
-    switch (out.create_copy_target(target, in)) {
+    if (!in.open_read(source)) return transfer_status::kLocalFile;
+    const std::wstring folder = target.substr(0, target.find_last_of(L"\\/"));
+    const bool known_folder = made_any && folder == made_folder;
+    if (!known_folder) {
+      if (!os::create_parent_folders(target)) return transfer_status::kLocalFile;
+      made_folder = folder;
+      made_any = true;
+    }
+    auto created = out.create_copy_target(target, in);
+    // A folder made for an earlier file may have gone since: it is made again, as it would be
+    // for a file of a new folder.
+    if (created == os::file::target::failed && known_folder) {
+      if (!os::create_parent_folders(target)) return transfer_status::kLocalFile;
+      created = out.create_copy_target(target, in);
+    }
+    switch (created) {
       case os::file::target::ready:
         break;
       case os::file::target::same_file:

@@ -138,7 +138,15 @@ bool file::create_write(const std::wstring& path) {
 // would go onto the source itself.
 file::target file::create_copy_target(const std::wstring& path, const file& source) {
   close();
-  const int f = ::open(native(path).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  const std::string name = native(path);
+  // A file this call creates cannot be the source and is empty already.
+  const int fresh = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fresh >= 0) {
+    handle_ = fresh;
+    return target::ready;
+  }
+  if (errno != EEXIST) return target::failed;
+  const int f = ::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
   if (f < 0) return target::failed;
   struct stat mine {}, theirs {};
   target result = target::failed;

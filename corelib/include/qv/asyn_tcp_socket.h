@@ -113,6 +113,9 @@ class asyn_tcp_socket {
   void flush_step();
   // One receive; false when nothing more can be read now (would block, closed, failed or gone).
   bool read_step();
+  // Makes room for one read chunk behind the unconsumed bytes.
+  void make_receive_room();
+  void drop_received();
   void fail_later(int error);
   void fail_now(int error);
 
@@ -122,7 +125,13 @@ class asyn_tcp_socket {
   std::unique_ptr<os::socket_os> socket_;
   std::vector<std::uint8_t> send_buffer_;
   std::uint32_t send_position_ = 0;
-  std::vector<std::uint8_t> receive_buffer_;
+  // Received bytes not yet consumed: [receive_head_, receive_tail_) of one block. Receiving
+  // appends behind them and consuming moves the head, so that in the usual case (the owner
+  // takes everything) no byte is cleared or moved.
+  std::unique_ptr<std::uint8_t[]> receive_block_;
+  std::size_t receive_capacity_ = 0;
+  std::size_t receive_head_ = 0;
+  std::size_t receive_tail_ = 0;
   std::string host_;
   std::uint16_t port_ = 0;
   std::uint32_t address_;
