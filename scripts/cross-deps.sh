@@ -216,17 +216,38 @@ if ! have libtiff; then
   done_with libtiff
 fi
 
-if ! have nettle; then
-  # Only the hashes and ciphers (libnettle): the public-key half needs GMP and is not used.
+if ! have gmp; then
+  # Under nettle's public-key half (Ed25519 for signed updates). Generic C: no assembly to port.
+  src=$(fetch_source gmp)
+  # Debian's source leaves the manual out and its build regenerates configure without it; take
+  # the doc folder out of the generated files in the same way.
+  if [ ! -d "$src/doc" ]; then
+    sed -i 's| doc/Makefile||' "$src/configure"
+    sed -i 's|^\(SUBDIRS = .*\) doc$|\1|' "$src/Makefile.in"
+  fi
+  b=$srcdir/build-$triple-gmp
+  rm -rf "$b"; mkdir -p "$b"
+  (cd "$b" && "$src/configure" --host=$triple --prefix="$prefix" --disable-shared --enable-static \
+     --disable-assembly --disable-cxx CC="$CC" AR="$AR" RANLIB="$RANLIB" CC_FOR_BUILD=gcc >/dev/null &&
+   make -j "$jobs" >/dev/null && make install >/dev/null)
+  rm -rf "$b"
+  done_with gmp
+fi
+
+if ! have nettle-hogweed; then
+  # The hashes and ciphers (libnettle) and the public-key half over GMP (libhogweed).
   src=$(fetch_source nettle)
   b=$srcdir/build-$triple-nettle
   rm -rf "$b"; mkdir -p "$b"
   (cd "$b" && "$src/configure" --host=$triple --prefix="$prefix" --disable-shared --enable-static \
-     --disable-public-key --disable-assembler --disable-fat --disable-openssl \
-     --disable-documentation CC="$CC" AR="$AR" RANLIB="$RANLIB" >/dev/null &&
-   make -j "$jobs" libnettle.a >/dev/null && make install-headers install-static >/dev/null)
+     --enable-public-key --disable-assembler --disable-fat --disable-openssl \
+     --disable-documentation CC="$CC" AR="$AR" RANLIB="$RANLIB" \
+     CPPFLAGS="-I$prefix/include" LDFLAGS="-L$prefix/lib" >/dev/null &&
+   grep -q '^#define WITH_HOGWEED 1' config.h &&
+   make -j "$jobs" libnettle.a libhogweed.a >/dev/null && make install-headers install-static >/dev/null)
+  [ -f "$prefix/lib/libhogweed.a" ] || { echo "nettle was built without its public-key half" >&2; exit 1; }
   rm -rf "$b"
-  done_with nettle
+  done_with nettle-hogweed
 fi
 
 if ! have googletest; then

@@ -86,14 +86,15 @@ void CAsyncProcessRunner::Body() {
       timeout_ms = next->second.timeout_ms;
       running_id_ = id;
     }
-    const std::string bytes =
+    std::string bytes =
         RunCaptured(line, timeout_ms, [this, id](std::shared_ptr<child_process> child) {
           std::lock_guard<std::mutex> g(lock_);
           running_ = std::move(child);
           // Cancelled or stopped before the child was known: it ends at once.
           if (running_ && (stop_ || commands_.find(id) == commands_.end())) running_->terminate();
         });
-    std::wstring output = qv::text::utf8_to_wide(bytes);
+    // Kept as UTF-8: a trip through wide text would cost a multiple of the output's size.
+    std::string output = qv::text::valid_utf8(std::move(bytes));
     bool deliver = false;
     {
       std::lock_guard<std::mutex> g(lock_);

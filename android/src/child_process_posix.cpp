@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -14,6 +15,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <chrono>
 #include <cstring>
 #include <mutex>
@@ -128,6 +130,35 @@ int open_pidfd(pid_t pid) {
   return -1;
 }
 
+// Output past this size grows into memory asked for in huge pages and populated in one call:
+// faulting it in 4 KiB at a time costs more than reading it from the pipe.
+constexpr std::size_t kLargeOutput = 4u << 20;
+
+// The whole pages of [p, p + n) get the advice; a hint, whatever the system makes of it.
+void advise(char* p, std::size_t n, int advice) {
+  const std::uintptr_t page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(p) + page - 1) / page * page;
+  const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(p) + n) / page * page;
+  if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, advice);
+}
+
+// Room for `more` bytes behind what `out` holds, growing it geometrically.
+void reserve_output(std::string& out, std::size_t more) {
+  const std::size_t need = out.size() + more;
+  if (need <= out.capacity()) return;
+  const std::size_t capacity = std::max(need, out.capacity() * 2);
+  if (capacity < kLargeOutput) {
+    out.reserve(capacity);
+    return;
+  }
+  std::string bigger;
+  bigger.reserve(capacity);
+  advise(bigger.data(), bigger.capacity(), MADV_HUGEPAGE);
+  advise(bigger.data(), bigger.capacity(), MADV_POPULATE_WRITE);
+  bigger.append(out);
+  out.swap(bigger);
+}
+
 int poll_one(int fd, short events, int timeout_ms) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {
@@ -146,46 +177,64 @@ int poll_one(int fd, short events, int timeout_ms) {
 
 // A terminated child first gets SIGTERM, so that it can leave a lock it shares with other
 // processes (the output block's semaphore outlives a process killed while holding it); one
-// that is still there after the grace time gets SIGKILL from the next wait().
+// that is still there after the grace time gets SIGKILL from the next wait() or read_output(),
+// and what is left of its group when the object goes.
 constexpr auto kTerminateGrace = std::chrono::milliseconds(300);
 // Waits look this often whether a terminated child needs the hard signal.
 constexpr int kWaitSliceMs = 100;
+// Output is read straight into the caller's string in blocks of this size, and one call
+// returns after this much at most.
+constexpr std::size_t kOutputBlock = 256u << 10;
+constexpr std::size_t kOutputCallLimit = 4u << 20;
 
 struct child_process::impl {
   pid_t pid = -1;
   bool own_group = false;
   fd_holder pidfd;
   fd_holder output;
-  std::mutex m;         // guards the fields below against terminate() on another thread
-  bool reaped = false;  // once reaped, the pid may belong to another process
-  int status = 0;
+  std::mutex m;  // guards the fields below against terminate() on another thread
+  // An ended child is seen without being reaped, and reaped only when the object goes: until
+  // then its id, which is also its group's, cannot pass to another process, so the group can
+  // still be signalled after the child itself has ended.
+  bool exited = false;
+  bool lost = false;  // reaped by someone else: its id may be another process's by now
+  int code = -1;      // the exit code when it ended by exit
   bool terminating = false;
   std::chrono::steady_clock::time_point terminated_at;
 
-  pid_t target() const { return own_group ? -pid : pid; }
-
   // Caller holds m.
-  void escalate_locked() {
-    if (terminating && !reaped &&
-        std::chrono::steady_clock::now() - terminated_at >= kTerminateGrace) {
-      ::kill(target(), SIGKILL);
+  void signal_locked(int sig) {
+    if (lost) return;
+    if (own_group) {
+      ::kill(-pid, sig);
+    } else if (!exited) {
+      ::kill(pid, sig);
     }
   }
 
-  // Reaps the child when it has ended; blocking when asked. Caller holds m.
-  bool reap_locked(bool block) {
-    if (reaped) return true;
+  // Caller holds m.
+  void escalate_locked() {
+    if (terminating && std::chrono::steady_clock::now() - terminated_at >= kTerminateGrace)
+      signal_locked(SIGKILL);
+  }
+
+  // Whether the child has ended, without reaping it; blocking when asked. Caller holds m.
+  bool check_exit_locked(bool block) {
+    if (exited) return true;
     for (;;) {
-      const pid_t r = ::waitpid(pid, &status, block ? 0 : WNOHANG);
-      if (r == pid) {
-        reaped = true;
+      siginfo_t info{};
+      if (::waitid(P_PID, static_cast<id_t>(pid), &info,
+                   WEXITED | WNOWAIT | (block ? 0 : WNOHANG)) == 0) {
+        if (info.si_pid == 0) return false;  // still running
+        exited = true;
+        code = info.si_code == CLD_EXITED ? info.si_status : -1;
         return true;
       }
-      if (r == 0) return false;
       if (errno == EINTR) continue;
       // Someone else reaped it (ECHILD): it has ended all the same.
-      reaped = true;
-      status = 0;
+      exited = true;
+      lost = true;
+      code = 0;
       return true;
     }
   }
@@ -193,7 +242,17 @@ struct child_process::impl {
 
 child_process::child_process(std::unique_ptr<impl> p) : impl_(std::move(p)) {}
 
-child_process::~child_process() = default;
+child_process::~child_process() {
+  impl& p = *impl_;
+  std::lock_guard<std::mutex> g(p.m);
+  // A terminated group does not outlive its object, even where a member ignored the polite
+  // request or the child itself had already gone.
+  if (p.terminating) p.signal_locked(SIGKILL);
+  if (!p.lost && p.check_exit_locked(false)) {
+    while (::waitpid(p.pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+  }
+}
 
 std::unique_ptr<child_process> child_process::start(const std::wstring& command_line,
                                                     const process_options& options,
@@ -286,7 +345,7 @@ bool child_process::wait(int timeout_ms) {
       const int r = poll_one(p.pidfd.fd, POLLIN, slice);
       if (r > 0) {  // readable once the process has ended
         std::lock_guard<std::mutex> g(p.m);
-        return p.reap_locked(true);
+        return p.check_exit_locked(true);
       }
       if (r < 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));  // look again below
     } else {
@@ -295,7 +354,7 @@ bool child_process::wait(int timeout_ms) {
       for (;;) {
         {
           std::lock_guard<std::mutex> g(p.m);
-          if (p.reap_locked(false)) return true;
+          if (p.check_exit_locked(false)) return true;
         }
         if (std::chrono::steady_clock::now() >= until) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -303,7 +362,7 @@ bool child_process::wait(int timeout_ms) {
     }
     {
       std::lock_guard<std::mutex> g(p.m);
-      if (p.reap_locked(false)) return true;
+      if (p.check_exit_locked(false)) return true;
       p.escalate_locked();
     }
     if (timeout_ms >= 0 && std::chrono::steady_clock::now() >= deadline) return false;
@@ -313,33 +372,38 @@ bool child_process::wait(int timeout_ms) {
 void child_process::terminate() {
   impl& p = *impl_;
   std::lock_guard<std::mutex> g(p.m);
-  if (p.reaped) return;
+  p.check_exit_locked(false);
+  if (p.lost || (p.exited && !p.own_group)) return;
   if (p.terminating) {
     p.escalate_locked();
     return;
   }
   p.terminating = true;
   p.terminated_at = std::chrono::steady_clock::now();
-  ::kill(p.target(), SIGTERM);
+  p.signal_locked(SIGTERM);
 }
 
 int child_process::exit_code() const {
   impl& p = *impl_;
   std::lock_guard<std::mutex> g(p.m);
-  if (!p.reaped || !WIFEXITED(p.status)) return -1;
-  return WEXITSTATUS(p.status);
+  return p.exited ? p.code : -1;
 }
 
 bool child_process::read_output(std::string& out, int wait_ms) {
   impl& p = *impl_;
   if (p.output.fd < 0) return false;
-  char buf[16384];
+  std::size_t got = 0;
   bool waited = false;
   for (;;) {
-    const ssize_t n = ::read(p.output.fd, buf, sizeof buf);
+    const std::size_t at = out.size();
+    reserve_output(out, kOutputBlock);
+    out.resize(at + kOutputBlock);
+    const ssize_t n = ::read(p.output.fd, &out[at], kOutputBlock);
+    out.resize(at + (n > 0 ? static_cast<std::size_t>(n) : 0));
     if (n > 0) {
-      out.append(buf, static_cast<std::size_t>(n));
-      if (static_cast<std::size_t>(n) < sizeof buf) return true;
+      got += static_cast<std::size_t>(n);
+      // A short read emptied the pipe; a writer that never pauses gets the caller back too.
+      if (static_cast<std::size_t>(n) < kOutputBlock || got >= kOutputCallLimit) return true;
       continue;
     }
     if (n == 0) {
@@ -351,7 +415,12 @@ bool child_process::read_output(std::string& out, int wait_ms) {
       p.output.reset();
       return false;
     }
-    if (waited || wait_ms == 0) return true;
+    if (got > 0 || waited || wait_ms == 0) return true;
+    {
+      // A reader that outlives the child is the one left to give its group the hard signal.
+      std::lock_guard<std::mutex> g(p.m);
+      p.escalate_locked();
+    }
     poll_one(p.output.fd, POLLIN, wait_ms);
     waited = true;
   }

@@ -71,8 +71,9 @@ std::wstring last_error_text(const wchar_t* what) {
 
 struct child_process::impl {
   handle_holder process;
-  handle_holder job;     // end_with_owner: closing it ends the child
-  handle_holder output;  // capture_output: read end of the pipe
+  handle_holder job;       // end_with_owner: closing it ends the child
+  bool whole_job = false;  // own_job: terminate() ends every process of the job
+  handle_holder output;    // capture_output: read end of the pipe
 };
 
 child_process::child_process(std::unique_ptr<impl> p) : impl_(std::move(p)) {}
@@ -121,13 +122,16 @@ std::unique_ptr<child_process> child_process::start(const std::wstring& command_
     env = build_environment(options);
     flags |= CREATE_UNICODE_ENVIRONMENT;
   }
-  if (options.end_with_owner) {
+  if (options.end_with_owner || options.own_job) {
     p->job.reset(::CreateJobObjectW(nullptr, nullptr));
     if (p->job.h) {
       JOBOBJECT_EXTENDED_LIMIT_INFORMATION info{};
-      // Silent breakaway: a server the child starts for itself must outlive it.
-      info.BasicLimitInformation.LimitFlags =
-          JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
+      // Silent breakaway unless the job is to hold everything the child starts: a server the
+      // child starts for itself must outlive it.
+      if (options.end_with_owner)
+        info.BasicLimitInformation.LimitFlags |= JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+      if (!options.own_job)
+        info.BasicLimitInformation.LimitFlags |= JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
       if (!::SetInformationJobObject(p->job.h, JobObjectExtendedLimitInformation, &info,
                                      sizeof info)) {
         p->job.reset();
@@ -148,6 +152,7 @@ std::unique_ptr<child_process> child_process::start(const std::wstring& command_
   if (flags & CREATE_SUSPENDED) {
     // Inside a job that forbids nesting this fails; the child then simply runs unbound.
     if (!::AssignProcessToJobObject(p->job.h, pi.hProcess)) p->job.reset();
+    p->whole_job = options.own_job && p->job.h;
     ::ResumeThread(pi.hThread);
   }
   return std::unique_ptr<child_process>(new child_process(std::move(p)));
@@ -159,9 +164,13 @@ bool child_process::wait(int timeout_ms) {
 }
 
 void child_process::terminate() {
-  // The handle stays open until this object goes, so the process cannot be confused with a
+  // The handles stay open until this object goes, so the process cannot be confused with a
   // later one; ending an ended process only fails.
-  ::TerminateProcess(impl_->process.h, 0);
+  if (impl_->whole_job) {
+    ::TerminateJobObject(impl_->job.h, 0);
+  } else {
+    ::TerminateProcess(impl_->process.h, 0);
+  }
 }
 
 int child_process::exit_code() const {
@@ -171,8 +180,13 @@ int child_process::exit_code() const {
 }
 
 bool child_process::read_output(std::string& out, int wait_ms) {
+  // Read straight into the caller's string in large blocks; one call returns after a few
+  // megabytes at most, so that a writer that never pauses gives the caller back too.
+  constexpr DWORD kBlock = 256u << 10;
+  constexpr std::size_t kCallLimit = 4u << 20;
   impl& p = *impl_;
   if (!p.output.h) return false;
+  std::size_t got = 0;
   bool waited = false;
   for (;;) {
     DWORD avail = 0;
@@ -181,18 +195,21 @@ bool child_process::read_output(std::string& out, int wait_ms) {
       return false;
     }
     if (avail > 0) {
-      char buf[16384];
-      DWORD got = 0;
-      const DWORD want = avail < sizeof buf ? avail : static_cast<DWORD>(sizeof buf);
-      if (!::ReadFile(p.output.h, buf, want, &got, nullptr)) {
+      const DWORD want = avail < kBlock ? avail : kBlock;
+      const std::size_t at = out.size();
+      out.resize(at + want);
+      DWORD n = 0;
+      const BOOL ok = ::ReadFile(p.output.h, &out[at], want, &n, nullptr);
+      out.resize(at + n);
+      if (!ok) {
         p.output.reset();
         return false;
       }
-      out.append(buf, got);
-      if (avail <= sizeof buf) return true;
+      got += n;
+      if (avail <= kBlock || got >= kCallLimit) return true;
       continue;
     }
-    if (waited || wait_ms == 0) return true;
+    if (got > 0 || waited || wait_ms == 0) return true;
     // Anonymous pipes cannot be waited on: wait for the process instead, which also wakes up
     // at once when it ends.
     ::WaitForSingleObject(p.process.h, static_cast<DWORD>(wait_ms));

@@ -56,15 +56,19 @@ DriverUrl DriverUrlFor(std::int32_t platform) {
 
 CDriverManager::CDriverManager() = default;
 
-CDriverManager::~CDriverManager() { UnInit(); }
+CDriverManager::~CDriverManager() {
+  UnInit();
+  // The worker uses this object: it is waited for here, never in UnInit (on the UI thread).
+  if (worker_.joinable()) worker_.join();
+}
 
 int CDriverManager::Init() {
   std::lock_guard<std::mutex> g(lock_);
   if (started_) return 1;
   started_ = true;
-  const bool wow64 = os::is_wow64();
-  installer_path_ = executable_directory() + (wow64 ? L"dpinst64.exe" : L"dpinst.exe");
-  platform_ = wow64 ? 2 : 1;
+  const bool x64 = os::windows_is_64bit();
+  installer_path_ = executable_directory() + (x64 ? L"dpinst64.exe" : L"dpinst.exe");
+  platform_ = x64 ? 2 : 1;
   if (!worker_.joinable()) {
     try {
       worker_ = std::thread(&CDriverManager::Body, this);
@@ -78,14 +82,15 @@ int CDriverManager::Init() {
 void CDriverManager::UnInit() {
   std::map<std::int32_t, DriverTask> dropped;
   {
+    // Taken before stop_ is set, so that an installer being started is either registered (and
+    // ended here) or never started.
+    std::lock_guard<std::mutex> starting(start_lock_);
     std::lock_guard<std::mutex> g(lock_);
     dropped.swap(tasks_);
     stop_ = true;
     if (running_) running_->terminate();
   }
   wake_.notify_all();
-  // Waited for, never killed: the worker may hold the lock or the installer's handles.
-  if (worker_.joinable()) worker_.join();
 }
 
 std::int32_t CDriverManager::AddTask(DriverInstallCallback* callback,
@@ -123,13 +128,12 @@ void CDriverManager::Body() {
       task = next->second;
     }
     const std::uint32_t code = Run(task);
-    {
-      std::lock_guard<std::mutex> g(lock_);
-      if (stop_) return;
-      auto it = tasks_.find(task.id);
-      if (it != tasks_.end()) it->second.exit_code = code;
-    }
-    // Posted also for a request cancelled meanwhile; OnMessage then finds nothing.
+    std::lock_guard<std::mutex> g(lock_);
+    if (stop_) return;
+    auto it = tasks_.find(task.id);
+    if (it != tasks_.end()) it->second.exit_code = code;
+    // Posted also for a request cancelled meanwhile; OnMessage then finds nothing. Posted under
+    // the lock: nothing is posted once UnInit has returned.
     if (auto* window = qv::design_pattern::singleton_ex<hostbase::CMessageWindow>::instance())
       window->PostHandlerMessage(this, task.id);
   }
@@ -146,13 +150,18 @@ std::uint32_t CDriverManager::Run(const DriverTask& task) {
       task.install_type, folder + L"\\" + task.target_name, installer_path_, task.arguments);
   if (!command.run) return 0;
 
-  std::shared_ptr<os::installer_process> process(
-      os::start_installer(task.install_type, command.file, command.parameters).release());
-  if (!process) return 0;
+  std::shared_ptr<os::installer_process> process;
   {
+    // Once UnInit has asked the worker to stop, nothing is started.
+    std::lock_guard<std::mutex> starting(start_lock_);
+    {
+      std::lock_guard<std::mutex> g(lock_);
+      if (stop_) return 0;
+    }
+    process.reset(os::start_installer(task.install_type, command.file, command.parameters).release());
+    if (!process) return 0;
     std::lock_guard<std::mutex> g(lock_);
     running_ = process;
-    if (stop_) process->terminate();
   }
   process->wait();
   const std::uint32_t code = process->exit_code();

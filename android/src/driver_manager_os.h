@@ -7,8 +7,9 @@
 
 namespace tiv::android::os {
 
-// True for a 32-bit program on 64-bit Windows; false elsewhere and when the system cannot say.
-bool is_wow64();
+// True on 64-bit Windows, whether this program is a 32-bit one under WOW64 or a 64-bit one;
+// false elsewhere and when the system cannot say.
+bool windows_is_64bit();
 
 // Creates the folder with its missing parents ("\" or "/"); true when it exists afterwards.
 bool make_dirs(const std::wstring& path);

@@ -38,7 +38,7 @@ class child_installer : public installer_process {
 
 }  // namespace
 
-bool is_wow64() { return false; }
+bool windows_is_64bit() { return false; }
 
 bool make_dirs(const std::wstring& path) {
   std::error_code ec;

@@ -24,14 +24,13 @@ class shell_installer : public installer_process {
 
 }  // namespace
 
-bool is_wow64() {
-  using fn = BOOL(WINAPI*)(HANDLE, PBOOL);
-  HMODULE kernel = ::GetModuleHandleW(L"kernel32");
-  auto f = kernel ? reinterpret_cast<fn>(
-                        reinterpret_cast<void*>(::GetProcAddress(kernel, "IsWow64Process")))
-                  : nullptr;
-  BOOL wow = FALSE;
-  return f && f(::GetCurrentProcess(), &wow) && wow;
+// The system's own architecture, not this program's: a 64-bit program is not under WOW64.
+bool windows_is_64bit() {
+  constexpr WORD kArm64 = 12;  // PROCESSOR_ARCHITECTURE_ARM64, missing from older headers
+  SYSTEM_INFO info{};
+  ::GetNativeSystemInfo(&info);
+  const WORD arch = info.wProcessorArchitecture;
+  return arch == PROCESSOR_ARCHITECTURE_AMD64 || arch == PROCESSOR_ARCHITECTURE_IA64 || arch == kArm64;
 }
 
 bool make_dirs(const std::wstring& path) {

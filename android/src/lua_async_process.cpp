@@ -5,6 +5,7 @@
 #include "luabind/args.h"
 #include "luabind/lua_event.h"
 #include "luabind/registration.h"
+#include "qv/text.h"
 
 #include <lauxlib.h>
 
@@ -19,22 +20,23 @@ class LuaProcessListener : public ProcessListener {
  public:
   bool Hold(lua_State* L, int index) { return function_.Hold(L, index); }
 
-  void OnProcessOutput(std::int32_t id, std::int32_t mode, const std::wstring& output) override {
+  void OnProcessOutput(std::int32_t id, std::int32_t mode, const std::string& output) override {
     if (mode != kParseRaw && mode != kParseBadging && mode != kParseAdbPortOwner) return;
     function_.Fire([&](lua_State* L) {
       lua_pushinteger(L, id);
       if (mode == kParseRaw) {
-        luabind::push_wstring(L, output);
+        luabind::push_string(L, output);
         return 2;
       }
+      const std::wstring text = qv::text::utf8_to_wide(output);
       if (mode == kParseBadging) {
-        const BadgingInfo b = ParseBadging(output);
+        const BadgingInfo b = ParseBadging(text);
         luabind::push_wstring(L, b.package);
         luabind::push_wstring(L, b.label);
         luabind::push_wstring(L, b.icon);
         return 4;
       }
-      const auto pid = ParseAdbPortOwner(output);
+      const auto pid = ParseAdbPortOwner(text);
       if (!pid) return 1;
       lua_pushinteger(L, *pid);
       return 2;

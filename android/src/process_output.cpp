@@ -10,15 +10,21 @@
 namespace tiv::android {
 namespace {
 
-// After the child has ended, what is still in the pipe is read; a reader that finds nothing
-// new for this long stops, since only a grandchild holding the pipe could still write.
+// After the child has ended, what is still in the pipe is read. Only what the child started
+// could still write then, and it must not hold the caller: reading stops when nothing new came
+// for the first time, and this long after the end at the latest.
 constexpr int kAfterEndQuietMs = 100;
+constexpr int kAfterEndMaxMs = 1000;
 constexpr int kReadSliceMs = 50;
 
-void append_bounded(std::string& out, std::string& chunk) {
-  if (out.size() < kMaxCapturedOutput)
-    out.append(chunk, 0, std::min(chunk.size(), kMaxCapturedOutput - out.size()));
-  chunk.clear();
+// Reads what is there into `out`, dropping what goes past the bound; `got` says whether
+// anything came. False at the end of the output.
+bool read_bounded(child_process& child, std::string& out, int wait_ms, bool& got) {
+  const std::size_t before = out.size();
+  const bool open = child.read_output(out, wait_ms);
+  got = out.size() > before;
+  if (out.size() > kMaxCapturedOutput) out.resize(kMaxCapturedOutput);
+  return open;
 }
 
 bool is_blank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == L'\f' || c == L'\v'; }
@@ -124,8 +130,9 @@ std::string RunCaptured(const std::wstring& command_line, int timeout_ms,
   if (exit_code) *exit_code = -1;
   process_options options;
   options.capture_output = true;
-  // What the command starts in turn ends with it when it is cancelled.
+  // What the command starts in turn ends with it when it is cancelled or runs out of time.
   options.own_group = true;
+  options.own_job = true;
   std::shared_ptr<child_process> child(child_process::start(command_line, options).release());
   if (!child) return {};
   if (started_ok) *started_ok = true;
@@ -133,28 +140,27 @@ std::string RunCaptured(const std::wstring& command_line, int timeout_ms,
 
   using clock = std::chrono::steady_clock;
   const auto deadline = clock::now() + std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
-  std::string out, chunk;
-  bool open = true;
-  bool ended = false;
   bool terminated = false;
-  while (!ended) {
-    if (open) {
-      open = child->read_output(chunk, kReadSliceMs);
-      append_bounded(out, chunk);
-    }
-    ended = child->wait(open ? 0 : kReadSliceMs);
-    if (!ended && !terminated && timeout_ms >= 0 && clock::now() >= deadline) {
+  // The limit holds for the whole run, the reading after the child's end included.
+  auto end_at_limit = [&] {
+    if (!terminated && timeout_ms >= 0 && clock::now() >= deadline) {
       child->terminate();
       terminated = true;
     }
+  };
+  std::string out;
+  bool open = true;
+  bool got = false;
+  for (;;) {
+    if (open) open = read_bounded(*child, out, kReadSliceMs, got);
+    if (child->wait(open ? 0 : kReadSliceMs)) break;
+    end_at_limit();
   }
-  // What it wrote just before it ended; a grandchild that keeps the pipe is not waited for.
+  const auto drain_until = clock::now() + std::chrono::milliseconds(kAfterEndMaxMs);
   while (open) {
-    const std::size_t before = chunk.size();
-    open = child->read_output(chunk, kAfterEndQuietMs);
-    const bool quiet = chunk.size() == before;
-    append_bounded(out, chunk);
-    if (quiet) break;
+    open = read_bounded(*child, out, kAfterEndQuietMs, got);
+    if (!got || clock::now() >= drain_until) break;
+    end_at_limit();
   }
   if (started) started(nullptr);
   if (exit_code) *exit_code = terminated ? -1 : child->exit_code();

@@ -14,10 +14,12 @@
 #include "android/android_connect_manager.h"
 #include "android/device_manager.h"
 #include "android/driver_manager.h"
+#include "android/lua_device_manager.h"
 #include "android/process_work_item.h"
 #include "app/lua_registration.h"
 #include "desktop/app_help.h"
 #include "desktop/icon_imager.h"
+#include "desktop/log.h"
 #include "desktop/shell_objects.h"
 #include "store/lua_catalogue.h"
 #include "store/lua_download_manager.h"
@@ -199,17 +201,20 @@ bool StartUp(const HostHooks& h) {
   if (mw) mw->Create(kMessageWindowName);
   // The work items and the driver installation unpack through the desktop's extractor.
   hostbase::SetArchiveExtractor(&desktop::ExtractAll);
+  // What the desktop services tell the user (a refused update) goes to the UI package's log too.
+  desktop::SetUiLogWriter(&CLuaDeviceManager::WriteLuaLog);
   // The shell functions run processes through the Android module's process item.
   hostbase::SetProcessQueue(&tiv::android::QueueProcess);
   // The services of the other modules are created here, in this order, each by the module
-  // that implements it: CIconImagerCreator; CSqliteManager, then open "Download.db" in the
-  // profile directory; CDriverManager; CAndroidConnectManager; CDeviceManager.
+  // that implements it: CIconImagerCreator; CSqliteManager, with "Download.db" in the profile
+  // directory; CDriverManager; CAndroidConnectManager; CDeviceManager.
   singleton_ex<desktop::CIconImagerCreator>::acquire();
   trace("create CIconImagerCreator");
   if (CSqliteManager* db = singleton_ex<CSqliteManager>::acquire()) {
-    // A missing or unusable file leaves the store closed: its operations then fail quietly.
-    db->open(database_path(*singleton_ex<CPathManager>::instance()));
-    store::set_host_services({db, &store_work()});
+    // "Download.db" is opened when the package first uses one of the store's objects (a
+    // missing or unusable file leaves the store closed: its operations then fail quietly).
+    store::set_host_services({db, database_path(*singleton_ex<CPathManager>::instance()),
+                              &store_work()});
   }
   trace("create CSqliteManager");
   singleton_ex<tiv::android::CDriverManager>::acquire();

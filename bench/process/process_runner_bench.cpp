@@ -43,7 +43,7 @@ double direct_spawn_loop() {
 class counter : public ProcessListener {
  public:
   counter(int* done, int target, std::size_t* bytes) : done_(done), target_(target), bytes_(bytes) {}
-  void OnProcessOutput(std::int32_t, std::int32_t, const std::wstring& output) override {
+  void OnProcessOutput(std::int32_t, std::int32_t, const std::string& output) override {
     if (bytes_) *bytes_ += output.size();
     if (++*done_ == target_) qv::loop::post_quit(0);
   }

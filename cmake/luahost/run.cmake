@@ -27,7 +27,8 @@ foreach(pair IN LISTS ENVS)
   set(ENV{${name}} "${value}")
 endforeach()
 
-# Where the engine writes its errors: the system temporary directory + "Tivorel".
+# Where the engine writes its errors: the program's temporary folder, "Tivorel" below the system
+# temporary directory on Windows, "Tivorel-<uid>" below $TMPDIR on Linux.
 if(EMULATOR)
   # Wine takes its temporary directory from its own prefix, not from the Unix environment; the
   # runner noted it when it set the prefix up.
@@ -35,8 +36,9 @@ if(EMULATOR)
     OUTPUT_VARIABLE unix_temp OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET TIMEOUT 60)
   set(log ${unix_temp}/Tivorel/engine.log)
 else()
+  execute_process(COMMAND id -u OUTPUT_VARIABLE uid OUTPUT_STRIP_TRAILING_WHITESPACE)
   set(ENV{TMPDIR} ${WORK}/tmp)
-  set(log ${WORK}/tmp/Tivorel/engine.log)
+  set(log ${WORK}/tmp/Tivorel-${uid}/engine.log)
 endif()
 set(log_offset 0)
 if(EXISTS "${log}")

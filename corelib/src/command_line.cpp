@@ -118,6 +118,22 @@ std::wstring quote_switch_argument(const std::wstring& arg) {
   return quote_argument(arg);
 }
 
+std::wstring join_shell_words(const std::vector<std::wstring>& words) {
+  std::wstring line;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const std::wstring& word = words[i];
+    if (i == 0) {
+      line = quote_argument(word);
+      continue;
+    }
+    line += L' ';
+    // The shell removes the quotes it reads; any left in a word are the person's own, written
+    // for the Windows rules, and quoting them again would make them literal characters.
+    line += word.find(L'"') != std::wstring::npos ? word : quote_switch_argument(word);
+  }
+  return line;
+}
+
 std::wstring command_line_tail(const std::wstring& line) {
   std::size_t i = 0;
   while (i < line.size() && is_blank(line[i])) ++i;

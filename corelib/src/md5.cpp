@@ -1,5 +1,7 @@
 #include "qv/md5.h"
 
+#include "qv/hex.h"
+
 #include <nettle/md5.h>
 
 namespace qv {
@@ -15,15 +17,8 @@ md5_bytes md5(const void* data, std::size_t size) {
 }
 
 std::string md5_hex(const void* data, std::size_t size) {
-  static const char kHex[] = "0123456789abcdef";
   const md5_bytes d = md5(data, size);
-  std::string s;
-  s.reserve(32);
-  for (std::uint8_t b : d) {
-    s.push_back(kHex[b >> 4]);
-    s.push_back(kHex[b & 15]);
-  }
-  return s;
+  return to_hex(d.data(), d.size());
 }
 
 }  // namespace qv

@@ -22,4 +22,11 @@ std::wstring to_windows_text(const std::wstring& p) {
   return r;
 }
 
+std::wstring join_native(const std::wstring& native_dir, const std::wstring& name) {
+  if (native_dir.empty() || native_dir.back() == L'/') return native_dir + name;
+  return native_dir + L'/' + name;
+}
+
+bool has_windows_text(const std::wstring& native) { return native.find(L'\\') == std::wstring::npos; }
+
 }  // namespace qv::path

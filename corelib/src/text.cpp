@@ -1,5 +1,8 @@
 #include "qv/text.h"
 
+#include <cstdint>
+#include <cstring>
+
 namespace qv::text {
 namespace {
 
@@ -37,6 +40,55 @@ void put_utf8(std::string& out, char32_t cp) {
 
 }  // namespace
 
+namespace {
+
+// The character that starts at p[i] (i < n) and the bytes it takes. A malformed sequence
+// gives U+FFFD for its longest well-formed prefix (the practice of the system converters),
+// with `well_formed` false.
+std::size_t decode_one(const unsigned char* p, std::size_t i, std::size_t n, char32_t& cp,
+                       bool& well_formed) {
+  const unsigned c = p[i];
+  well_formed = true;
+  if (c < 0x80) {
+    cp = c;
+    return 1;
+  }
+  well_formed = false;
+  cp = kReplacement;
+  if (c < 0xC2 || c > 0xF4) return 1;
+  // The allowed range of the second byte excludes overlong forms, surrogates and values past
+  // U+10FFFF, so a well-formed prefix is always a real character's prefix.
+  const unsigned lo = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
+  const unsigned hi = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
+  const std::size_t need = c < 0xE0 ? 1 : c < 0xF0 ? 2 : 3;
+  char32_t v = c & (0x3F >> need);
+  std::size_t k = 1;
+  for (; k <= need && i + k < n; ++k) {
+    const unsigned b = p[i + k];
+    if (k == 1 ? (b < lo || b > hi) : (b & 0xC0) != 0x80) break;
+    v = (v << 6) | (b & 0x3F);
+  }
+  if (k == need + 1) {
+    cp = v;
+    well_formed = true;
+  }
+  return k;
+}
+
+// Length of the run of ASCII bytes at the start of p[0, n), eight at a time.
+std::size_t ascii_run(const unsigned char* p, std::size_t n) {
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p + i, 8);
+    if (word & 0x8080808080808080ull) break;
+  }
+  while (i < n && p[i] < 0x80) ++i;
+  return i;
+}
+
+}  // namespace
+
 std::wstring utf8_to_wide(const char* s, std::size_t n) {
   std::wstring out;
   if (!s) return out;
@@ -44,31 +96,34 @@ std::wstring utf8_to_wide(const char* s, std::size_t n) {
   const auto* p = reinterpret_cast<const unsigned char*>(s);
   std::size_t i = 0;
   while (i < n) {
-    unsigned c = p[i];
-    char32_t cp = kReplacement;
-    std::size_t len = 1;
-    if (c < 0x80) {
-      cp = c;
-    } else if (c >= 0xC2 && c <= 0xF4) {
-      // The allowed range of the second byte excludes overlong forms, surrogates and values
-      // past U+10FFFF, so a well-formed prefix is always a real character's prefix.
-      unsigned lo = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
-      unsigned hi = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
-      std::size_t need = c < 0xE0 ? 1 : c < 0xF0 ? 2 : 3;
-      char32_t v = c & (0x3F >> need);
-      std::size_t k = 1;
-      for (; k <= need && i + k < n; ++k) {
-        unsigned b = p[i + k];
-        if (k == 1 ? (b < lo || b > hi) : (b & 0xC0) != 0x80) break;
-        v = (v << 6) | (b & 0x3F);
-      }
-      // One replacement for the longest well-formed prefix of a cut sequence (the practice
-      // of the system converters); a complete one is the character.
-      if (k == need + 1) cp = v;
-      len = k;
-    }
+    char32_t cp = 0;
+    bool well_formed = true;
+    i += decode_one(p, i, n, cp, well_formed);
     put_wide(out, cp);
+  }
+  return out;
+}
+
+std::string valid_utf8(std::string s) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  const std::size_t n = s.size();
+  std::size_t i = 0;
+  for (;;) {
+    i += ascii_run(p + i, n - i);
+    if (i == n) return s;
+    char32_t cp = 0;
+    bool well_formed = true;
+    const std::size_t len = decode_one(p, i, n, cp, well_formed);
+    if (!well_formed) break;
     i += len;
+  }
+  // Rebuilt from the first malformed sequence on.
+  std::string out(s, 0, i);
+  while (i < n) {
+    char32_t cp = 0;
+    bool well_formed = true;
+    i += decode_one(p, i, n, cp, well_formed);
+    put_utf8(out, cp);
   }
   return out;
 }

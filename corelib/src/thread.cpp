@@ -32,7 +32,7 @@ bool thread::start() {
 bool thread::stop() {
   if (!handle_) return false;
   stop_event_->set();
-  if (!handle_->wait(kStopWaitMs) && !handle_->terminate()) return false;
+  handle_->join();
   handle_.reset();
   id_ = 0;
   stop_event_.reset();

@@ -12,8 +12,8 @@ class thread_os {
   virtual void resume() = 0;
   // True when the thread has ended within ms.
   virtual bool wait(unsigned ms) = 0;
-  // Ends a thread that did not stop in time; false when that is not possible.
-  virtual bool terminate() = 0;
+  // Waits until the thread has ended.
+  virtual void join() = 0;
 };
 
 // Creates a thread that calls entry(arg) once it is resumed. Null on failure.

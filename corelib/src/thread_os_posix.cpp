@@ -1,5 +1,4 @@
-// Threads on POSIX. A thread cannot be ended from outside without leaving its locks and heap in
-// an unknown state, so a body that misses the 100 ms stop wait is waited for until it returns.
+// Threads on POSIX: created held back until resumed, and joined when stopped.
 #include "thread_os.h"
 
 #include <chrono>
@@ -46,9 +45,8 @@ class posix_thread final : public thread_os {
     return state_->cv.wait_for(lock, std::chrono::milliseconds(ms), [&] { return state_->done; });
   }
 
-  bool terminate() override {
+  void join() override {
     if (thread_.joinable()) thread_.join();
-    return true;
   }
 
  private:

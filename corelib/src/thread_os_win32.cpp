@@ -1,4 +1,4 @@
-// Threads on Windows: created suspended, resumed, and terminated when they miss the stop wait.
+// Threads on Windows: created suspended, resumed, and waited for when stopped.
 #include "thread_os.h"
 
 #include <windows.h>
@@ -32,7 +32,7 @@ class win32_thread final : public thread_os {
   unsigned long id() const override { return id_; }
   void resume() override { ResumeThread(handle_); }
   bool wait(unsigned ms) override { return WaitForSingleObject(handle_, ms) == WAIT_OBJECT_0; }
-  bool terminate() override { return TerminateThread(handle_, 0xFFFFFFFFu) != 0; }
+  void join() override { WaitForSingleObject(handle_, INFINITE); }
 
  private:
   start_args args_{};  // lives as long as the thread handle is held

@@ -3,48 +3,57 @@
 #include "apphelp_os.h"
 #include "desktop/archive.h"
 #include "desktop/log.h"
+#include "desktop/update_package.h"
 #include "file_util.h"
 
 #include "qv/xml.h"
 
 #include <filesystem>
-#include <map>
+#include <fstream>
+#include <vector>
 
 namespace fs = std::filesystem;
-using qv::xml::element_ptr;
 
 namespace desktop {
 namespace {
 
+// Trusted keys are tens of bytes each.
+constexpr std::size_t kKeysLimit = 1u << 20;
+
 std::string u8(const std::u16string& s) { return qv::xml::to_utf8(s); }
 
-// A path inside the installation: relative, no drive, no ".." component in either separator.
-bool stays_inside(const std::u16string& p) {
-  if (p.empty() || p[0] == u'\\' || p[0] == u'/') return false;
-  if (p.find(u':') != std::u16string::npos) return false;
-  std::size_t start = 0;
-  while (start <= p.size()) {
-    std::size_t end = p.find_first_of(u"\\/", start);
-    if (end == std::u16string::npos) end = p.size();
-    if (p.compare(start, end - start, u"..") == 0) return false;
-    start = end + 1;
+// Copies from to to, hashing what is copied: the staged file is read once more here, and only
+// bytes that match the checked digest may reach the installation.
+bool copy_checked(const std::u16string& from, const std::u16string& to, const qv::sha256_bytes& digest) {
+  std::ifstream in(NativePath(from), std::ios::binary);
+  std::ofstream out(NativePath(to), std::ios::binary | std::ios::trunc);
+  if (!in || !out) return false;
+  qv::sha256_hasher h;
+  std::vector<char> block(1 << 16);
+  while (in) {
+    in.read(block.data(), static_cast<std::streamsize>(block.size()));
+    const std::streamsize n = in.gcount();
+    h.update(block.data(), static_cast<std::size_t>(n));
+    out.write(block.data(), n);
+  }
+  out.close();
+  if (in.bad() || !in.eof() || out.fail()) return false;
+  if (!qv::sha256_equal(h.digest(), digest)) {
+    LogLine("update: " + u8(from) + " changed after it was checked");
+    return false;
   }
   return true;
 }
 
-bool copy_over(const std::u16string& from, const std::u16string& to) {
-  std::error_code ec;
-  fs::copy_file(NativePath(from), NativePath(to), fs::copy_options::overwrite_existing, ec);
-  return !ec;
-}
-
-void install_one(const std::u16string& source, const std::u16string& target) {
+void install_one(const std::u16string& source, const std::u16string& target,
+                 const qv::sha256_bytes& digest) {
   std::error_code ec;
   const fs::path native_target = NativePath(target);
+  const std::u16string tmp = target + u".tmp";
   if (fs::exists(native_target, ec)) {
-    const std::u16string tmp = target + u".tmp";
-    if (!copy_over(source, tmp)) {
+    if (!copy_checked(source, tmp, digest)) {
       LogLine("update: cannot copy " + u8(source) + " to " + u8(tmp));
+      fs::remove(NativePath(tmp), ec);
       return;
     }
     if (os::replace_file(tmp, target)) return;
@@ -55,11 +64,27 @@ void install_one(const std::u16string& source, const std::u16string& target) {
   // A new file too is copied beside its place and moved in whole: a process killed in the
   // middle of the copy must not leave a part of it in the installation.
   fs::create_directories(native_target.parent_path(), ec);
-  const std::u16string tmp = target + u".tmp";
-  if (!copy_over(source, tmp) || !os::place_new_file(tmp, target)) {
+  if (!copy_checked(source, tmp, digest) || !os::place_new_file(tmp, target)) {
     LogLine("update: cannot copy " + u8(source) + " to " + u8(target));
     fs::remove(NativePath(tmp), ec);
   }
+}
+
+// The reason goes to the program's log and to the one the user interface keeps.
+bool refuse(const std::u16string& archive, const std::string& why) {
+  LogLineForUi("update " + u8(archive) + " refused: " + why + "; nothing was installed");
+  return false;
+}
+
+std::vector<qv::ed25519::public_key> trusted_keys(const std::u16string& install_dir) {
+  const std::u16string file = install_dir + update::kTrustedKeysFile;
+  const auto text = ReadWholeFile(file, kKeysLimit);
+  if (!text) return {};
+  std::vector<int> bad;
+  auto keys = update::ParseKeyLines(*text, &bad);
+  for (int line : bad)
+    LogLine("update: line " + std::to_string(line) + " of " + u8(file) + " is not a key; skipped");
+  return keys;
 }
 
 }  // namespace
@@ -69,44 +94,27 @@ bool InstallUpdate(const std::u16string& archive, const std::u16string& temp_dir
   const std::u16string update_dir = WithSeparator(temp_dir) + u"Update\\";
   const std::u16string install_dir = WithSeparator(install_dir_text);
   if (temp_dir.empty() || install_dir.empty()) return false;
+  const auto keys = trusted_keys(install_dir);
+  if (keys.empty())
+    return refuse(archive, "no update key is trusted (" + u8(install_dir + update::kTrustedKeysFile) + ")");
+
+  // What an earlier update left in the staging folder must never be taken for this one's.
+  // remove_all takes links away without following them.
   std::error_code ec;
-  if (!fs::is_directory(NativePath(update_dir), ec)) fs::create_directories(NativePath(update_dir), ec);
-  if (!ExtractAll(archive, update_dir)) return false;
+  const fs::path staging = NativePath(update_dir);
+  fs::remove_all(staging, ec);
+  if (ec || !fs::create_directories(staging, ec))
+    return refuse(archive, "the staging folder " + u8(update_dir) + " cannot be emptied");
+  if (!ExtractAll(archive, update_dir)) return refuse(archive, "it could not be extracted whole");
 
-  qv::xml::basic_xml_dom_parser parser;
-  if (!parser.parse_file(NativePath(update_dir + u"updatelist.xml")) || !parser.root()) {
-    LogLine("update: no readable updatelist.xml in " + u8(archive));
-    return false;
-  }
-  const element_ptr root = parser.root();
+  std::string why;
+  const auto plan = update::CheckPackage(update_dir, keys, &why);
+  if (!plan) return refuse(archive, why);
 
-  if (element_ptr list = root->child(u"DeleteFileList")) {
-    for (std::size_t i = 0; i < list->child_count(); ++i) {
-      const auto* dest = list->child(i)->attribute(u"dest");
-      if (!dest) continue;
-      if (!stays_inside(*dest)) {
-        LogLine("update: skipped deletion outside the installation: " + u8(*dest));
-        continue;
-      }
-      fs::remove(NativePath(install_dir + *dest), ec);
-    }
-  }
-
-  std::map<std::u16string, std::u16string> copies;  // ascending src, a later src wins
-  if (element_ptr list = root->child(u"FileList")) {
-    for (std::size_t i = 0; i < list->child_count(); ++i) {
-      const element_ptr item = list->child(i);
-      const auto* src = item->attribute(u"src");
-      const auto* dest = item->attribute(u"dest");
-      if (!src || !dest) continue;
-      if (!stays_inside(*src) || !stays_inside(*dest)) {
-        LogLine("update: skipped copy outside the installation: " + u8(*src) + " -> " + u8(*dest));
-        continue;
-      }
-      copies[*src] = *dest;
-    }
-  }
-  for (const auto& [src, dest] : copies) install_one(update_dir + src, install_dir + dest);
+  // Checked whole; from here on each file operation stands alone.
+  for (const auto& dest : plan->deletions) fs::remove(NativePath(install_dir + dest), ec);
+  for (const auto& copy : plan->copies)
+    install_one(update_dir + copy.src, install_dir + copy.dest, copy.digest);
   return true;
 }
 

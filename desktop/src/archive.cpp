@@ -237,34 +237,27 @@ bool next_entry(Opened& o, archive_entry** entry, bool first, bool* failed) {
 
 std::u16string entry_path(archive_entry* e) { return os::ArchiveEntryName(e); }
 
-// Copies the current entry's data into file, replacing it. False on any read or write error.
-bool write_data(struct archive* a, archive_entry* e, const fs::path& file) {
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  if (!out) return false;
+// Copies the current entry's data into out, a new empty file. False on any read or write error.
+bool write_data(struct archive* a, archive_entry* e, os::OutputFile out) {
+  if (!out.is_open()) return false;
   const void* block = nullptr;
   size_t size = 0;
   la_int64_t offset = 0;
-  la_int64_t written = 0;
+  la_int64_t end = 0;
   for (;;) {
     int r = archive_read_data_block(a, &block, &size, &offset);
     if (r == ARCHIVE_EOF) break;
     if (r != ARCHIVE_OK && r != ARCHIVE_WARN) return false;
-    if (offset > written) {
-      // A sparse hole: fill it, as the other formats would have stored zeros.
-      out.seekp(static_cast<std::streamoff>(offset));
-      written = offset;
-    }
-    out.write(static_cast<const char*>(block), static_cast<std::streamsize>(size));
-    written += static_cast<la_int64_t>(size);
-    if (!out) return false;
+    if (offset < 0) return false;
+    // A sparse entry skips its holes: writing at the offset leaves them as zeros.
+    if (!out.WriteAt(static_cast<std::uint64_t>(offset), block, size)) return false;
+    end = std::max(end, offset + static_cast<la_int64_t>(size));
   }
   // A sparse file may end in a hole: the file still has its full size.
-  if (archive_entry_size_is_set(e) && archive_entry_size(e) > written) {
-    out.seekp(static_cast<std::streamoff>(archive_entry_size(e) - 1));
-    out.put('\0');
-  }
-  out.close();
-  return !out.fail();
+  if (archive_entry_size_is_set(e) && archive_entry_size(e) > end &&
+      !out.Extend(static_cast<std::uint64_t>(archive_entry_size(e))))
+    return false;
+  return out.Close();
 }
 
 bool is_directory(archive_entry* e) { return archive_entry_filetype(e) == AE_IFDIR; }
@@ -283,7 +276,8 @@ bool ExtractAll(const std::u16string& archive, const std::u16string& folder) {
   if (!o.archive) return false;
   const fs::path root = native_path(folder);
   archive_entry* e = nullptr;
-  bool failed = false;
+  bool failed = false;       // the listing broke off
+  bool item_failed = false;  // an item could not be written whole
   for (bool first = true; next_entry(o, &e, first, &failed); first = false) {
     const std::u16string name = entry_path(e);
     auto parts = safe_components(name);
@@ -295,20 +289,22 @@ bool ExtractAll(const std::u16string& archive, const std::u16string& folder) {
       LogLine("archive " + u8(archive) + ": skipped link or special file: " + u8(name));
       continue;
     }
-    fs::path target = root;
-    for (const auto& p : *parts) target /= fs::path(p);
-    std::error_code ec;
     if (is_directory(e)) {
-      fs::create_directories(target, ec);
+      if (!os::MakeFoldersBelow(root, *parts)) {
+        LogLine("archive " + u8(archive) + ": could not make the folder " + u8(name));
+        item_failed = true;
+      }
       continue;
     }
     if (parts->empty()) continue;
-    fs::create_directories(target.parent_path(), ec);
-    if (!write_data(o.archive.get(), e, target))
+    const std::vector<std::u16string> dirs(parts->begin(), parts->end() - 1);
+    if (!write_data(o.archive.get(), e, os::CreateFileBelow(root, dirs, parts->back()))) {
       LogLine("archive " + u8(archive) + ": could not extract " + u8(name));
+      item_failed = true;
+    }
   }
-  if (failed && g_last_status != kArchiveOpened) return false;  // nothing could be listed
-  return true;
+  if (failed) LogLine("archive " + u8(archive) + ": the listing could not be read to the end");
+  return !failed && !item_failed;
 }
 
 bool ExtractOne(const std::u16string& archive, const std::u16string& entry,
@@ -321,9 +317,10 @@ bool ExtractOne(const std::u16string& archive, const std::u16string& entry,
     if (!same_entry_path(entry_path(e), entry)) continue;
     if (!is_plain_file(e)) return false;
     const fs::path target = native_path(destination);
-    std::error_code ec;
-    if (target.has_parent_path()) fs::create_directories(target.parent_path(), ec);
-    return write_data(o.archive.get(), e, target);
+    if (!target.has_filename()) return false;
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    return write_data(o.archive.get(), e,
+                      os::CreateFileBelow(folder, {}, target.filename().u16string()));
   }
   return false;
 }

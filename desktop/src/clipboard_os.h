@@ -18,7 +18,8 @@ using clip_blocks = std::map<clip_format, std::vector<unsigned char>>;
 bool read_clipboard(qv::loop::window_handle owner, const std::vector<clip_format>& formats,
                     clip_blocks& blocks);
 // Empties the clipboard and puts the block; false (clipboard unchanged) when it cannot be
-// opened or the block cannot be made.
+// opened or the block cannot be made, and false with what the clipboard held put back when the
+// system does not take the block.
 bool write_clipboard(qv::loop::window_handle owner, clip_format format,
                      const std::vector<unsigned char>& block);
 

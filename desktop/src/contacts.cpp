@@ -90,6 +90,22 @@ std::optional<std::u16string> SaveContactBackup(const std::u16string& folder_tex
   std::error_code ec;
   fs::create_directories(NativePath(folder), ec);
 
+  // The index lists every earlier backup: one that is there but cannot be read (damaged, locked,
+  // too large) is never replaced by a fresh one, so the backup fails before anything is written.
+  const std::u16string index_path = folder + kIndexName;
+  element_ptr index;
+  if (fs::symlink_status(NativePath(index_path), ec).type() == fs::file_type::not_found) {
+    index = basic_xml_element::create(u"Root");
+  } else {
+    auto bytes = ReadWholeFile(index_path, kMaxFileSize);
+    if (auto parsed = bytes ? parse(*bytes) : std::nullopt) index = *parsed;
+    if (!index) {
+      LogLine("contact backup: the index " + qv::xml::to_utf8(index_path) +
+              " cannot be read; no backup was made and the index is left as it is");
+      return std::nullopt;
+    }
+  }
+
   const std::u16string base = ContactBackupName(local);
   std::u16string name = base;
   for (int n = 2; exists(folder + name); ++n) {
@@ -115,14 +131,6 @@ std::optional<std::u16string> SaveContactBackup(const std::u16string& folder_tex
     return std::nullopt;
   }
 
-  // The index: kept when readable, started afresh when missing or damaged.
-  const std::u16string index_path = folder + kIndexName;
-  element_ptr index;
-  if (auto bytes = ReadWholeFile(index_path, kMaxFileSize)) {
-    if (auto parsed = parse(*bytes)) index = *parsed;
-    else LogLine("contact backup: the index was unreadable and is started again");
-  }
-  if (!index) index = basic_xml_element::create(u"Root");
   element_ptr entry = basic_xml_element::create(u"node");
   entry->set_attribute(u"title", title);
   entry->set_attribute(u"date", name);

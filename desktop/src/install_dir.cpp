@@ -1,8 +1,11 @@
 #include "desktop/install_dir.h"
 
+#include "desktop/log.h"
 #include "file_util.h"
 
+#include "qv/path.h"
 #include "qv/scrambled_container.h"
+#include "qv/text.h"
 #include "qv/xml.h"
 
 #include <filesystem>
@@ -22,15 +25,23 @@ std::u16string lower(std::u16string s) {
   return s;
 }
 
-// Names of the subfolders of dir (empty when it cannot be listed).
-std::vector<std::u16string> subfolders(const std::u16string& dir) {
+// The name of the one subfolder of dir (not a link); empty when there is none or there are
+// several, and when the name cannot be written as Windows path text (POSIX: it holds "\"), since
+// the paths made of it would name another folder.
+std::u16string single_subfolder(const std::u16string& dir) {
   std::vector<std::u16string> out;
   std::error_code ec;
   for (fs::directory_iterator it(NativePath(dir), ec), end; !ec && it != end; it.increment(ec)) {
     std::error_code type_ec;
     if (it->is_directory(type_ec) && !it->is_symlink(type_ec)) out.push_back(it->path().filename().u16string());
   }
-  return out;
+  if (out.size() != 1) return {};
+  if (!qv::path::has_windows_text(qv::text::utf16_to_wide(out[0]))) {
+    LogLine("GetInstallDir: left out " + qv::text::utf16_to_utf8(out[0]) +
+            ": the name holds \"\\\", which a path of the UI separates at");
+    return {};
+  }
+  return out[0];
 }
 
 std::u16string trimmed_dir(std::u16string dir) {
@@ -47,11 +58,18 @@ void collect(const element_ptr& e, std::map<std::u16string, std::u16string>& tab
 
 // The rule of the destinations table: exactly one subfolder, looked up by name (else "other").
 InstallTarget by_table(const std::u16string& extracted, PackageDestinations& destinations) {
-  const auto subs = subfolders(extracted);
-  if (subs.size() != 1) return {};
-  const std::u16string dir = destinations.Lookup(subs[0]);
+  const std::u16string sub = single_subfolder(extracted);
+  if (sub.empty()) return {};
+  const std::u16string dir = destinations.Lookup(sub);
   if (dir.empty()) return {};
-  return {trimmed_dir(extracted) + u"\\" + subs[0], dir + subs[0]};
+  return {trimmed_dir(extracted) + u"\\" + sub, dir + sub};
+}
+
+// A manifest's folder name must name a folder inside the extracted package: a name such as
+// "..\\..\\Users" would have the package's data read from anywhere on the computer.
+bool plain_folder_name(const std::u16string& name) {
+  if (name.empty() || name == u"." || name == u"..") return false;
+  return name.find_first_of(u"\\/:") == std::u16string::npos;
 }
 
 InstallTarget from_manifest(const std::u16string& extracted, PackageDestinations& destinations) {
@@ -61,8 +79,14 @@ InstallTarget from_manifest(const std::u16string& extracted, PackageDestinations
     qv::xml::select(parser.root(), u"/xpk/data", data);
     qv::xml::select(parser.root(), u"/xpk/data/destination", destination);
     const auto* name = data ? data->attribute(u"name") : nullptr;
-    if (name && !name->empty() && destination && !destination->text().empty())
+    if (name && !name->empty() && destination && !destination->text().empty()) {
+      if (!plain_folder_name(*name)) {
+        LogLine("GetInstallDir: the manifest names \"" + qv::text::utf16_to_utf8(*name) +
+                "\", which is not a folder of the package");
+        return {};
+      }
       return {trimmed_dir(extracted) + u"\\" + *name, destination->text()};
+    }
   }
   return by_table(extracted, destinations);
 }
@@ -98,15 +122,15 @@ InstallTarget GetInstallTarget(const std::u16string& kind_text, const std::u16st
     const std::u16string obb = trimmed_dir(extracted) + u"\\obb";
     std::error_code ec;
     if (!fs::is_directory(NativePath(obb), ec)) return {};
-    const auto subs = subfolders(obb);
-    if (subs.size() != 1) return {};
-    return {obb + u"\\" + subs[0], u"/sdcard/" + subs[0]};
+    const std::u16string sub = single_subfolder(obb);
+    if (sub.empty()) return {};
+    return {obb + u"\\" + sub, u"/sdcard/" + sub};
   }
   if (kind == u"rar" || kind == u"zip" || kind == u"lpk") {
-    const auto subs = subfolders(extracted);
-    if (subs.size() != 1) return {};
-    if (subs[0].find(u'.') != std::u16string::npos) return by_table(extracted, destinations);
-    return {trimmed_dir(extracted) + u"\\" + subs[0], u"/sdcard/" + subs[0]};
+    const std::u16string sub = single_subfolder(extracted);
+    if (sub.empty()) return {};
+    if (sub.find(u'.') != std::u16string::npos) return by_table(extracted, destinations);
+    return {trimmed_dir(extracted) + u"\\" + sub, u"/sdcard/" + sub};
   }
   return {};
 }

@@ -3,17 +3,36 @@
 #include "hostbase/path_manager.h"
 #include "qv/path.h"
 
+#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <mutex>
 
 namespace desktop {
 
-void LogLine(const std::string& line) {
-  // Names from archives may hold control characters; one line stays one line.
+namespace {
+
+std::atomic<UiLogWriter> g_ui_log{nullptr};
+
+// Names from archives may hold control characters; one line stays one line.
+std::string one_line(const std::string& line) {
   std::string clean = line;
   for (char& c : clean)
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  return clean;
+}
+
+}  // namespace
+
+void SetUiLogWriter(UiLogWriter writer) { g_ui_log.store(writer); }
+
+void LogLineForUi(const std::string& line) {
+  LogLine(line);
+  if (UiLogWriter writer = g_ui_log.load()) writer(one_line(line));
+}
+
+void LogLine(const std::string& line) {
+  const std::string clean = one_line(line);
   static std::mutex m;
   std::lock_guard<std::mutex> lock(m);
   std::fprintf(stderr, "[desktop] %s\n", clean.c_str());

@@ -314,9 +314,11 @@ int BackupContact(lua_State* L) {
     lua_pop(L, 1);
   }
   std::tm local{};
-  if (!os::local_time(local)) return 0;
-  SaveContactBackup(u16(paths().GetProfileDir()), title, contacts, local, os::tick_count());
-  return 0;
+  // True once the backup and the index holding it are saved; false when nothing was saved.
+  const bool saved = os::local_time(local) &&
+                     SaveContactBackup(u16(paths().GetProfileDir()), title, contacts, local, os::tick_count());
+  lua_pushboolean(L, saved);
+  return 1;
 }
 
 int GetContactBackupList(lua_State* L) {
@@ -424,11 +426,17 @@ int ParseDownParam(lua_State* L) {
   const std::string text = luabind::check_string(L, 2);
   lua_newtable(L);
   Json::CharReaderBuilder builder;
+  builder["stackLimit"] = kMaxJsonDepth;
   std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
   Json::Value root;
   std::string errors;
-  if (!reader->parse(text.data(), text.data() + text.size(), &root, &errors) || !root.isObject())
-    return 1;
+  bool parsed = false;
+  try {
+    parsed = reader->parse(text.data(), text.data() + text.size(), &root, &errors);
+  } catch (const std::exception&) {
+    // The reader throws past its nesting bound: such text does not parse.
+  }
+  if (!parsed || !root.isObject()) return 1;
   luabind::set_field(L, "src", json_string(root["src"]));
   luabind::set_field(L, "title", json_string(root["title"]));
   luabind::set_field(L, "gid", json_string(root["gid"]));

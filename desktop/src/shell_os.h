@@ -101,7 +101,8 @@ void terminate_process(std::uint32_t pid, std::uint32_t exit_code);
 // 3 HKEY_USERS, 4 HKEY_CURRENT_CONFIG. Every function fails where there is no registry. ---------
 
 bool reg_create_key(int root, const std::wstring& key);
-// Deletes the key with its subkeys and values.
+// Deletes the key with its subkeys and values (key names a subkey); true when nothing of it is
+// left, also when it was not there.
 bool reg_delete_key(int root, const std::wstring& key);
 bool reg_set_dword(int root, const std::wstring& key, const std::wstring& name, std::uint32_t v);
 bool reg_set_string(int root, const std::wstring& key, const std::wstring& name,

@@ -1,4 +1,5 @@
 #include "shell_os.h"
+#include "shell_os_posix.h"
 
 #include "desktop/log.h"
 #include "desktop/win32_shell.h"
@@ -17,6 +18,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <cwctype>
 #include <ctime>
@@ -27,6 +30,10 @@
 extern char** environ;
 
 namespace desktop::os {
+namespace testing {
+void (*before_move)(const std::string&) = nullptr;
+bool no_atomic_rename = false;
+}  // namespace testing
 namespace {
 
 std::string native(const std::wstring& path) {
@@ -144,6 +151,25 @@ start_result open_target(const std::wstring& target, const std::wstring& paramet
   return start_result::not_found;
 }
 
+void about_to_move(const std::string& target) {
+  if (testing::before_move) testing::before_move(target);
+}
+
+// Another volume: a file moves as a copy, which is never made over an existing file; a folder
+// does not move.
+bool move_across_volumes(const std::string& a, const std::string& b) {
+  struct stat st {};
+  if (::lstat(a.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  std::error_code ec;
+  about_to_move(b);
+  if (!std::filesystem::copy_file(a, b, ec)) return false;
+  if (::unlink(a.c_str()) != 0) {
+    ::unlink(b.c_str());
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::uint32_t tick_count() {
@@ -172,20 +198,37 @@ bool disk_space(const std::wstring& path, std::uint64_t& total, std::uint64_t& f
 
 bool rename_path(const std::wstring& from, const std::wstring& to) {
   const std::string a = native(from), b = native(to);
-  // The system's rename replaces a target silently; the other target's never does.
-  if (!lexists(a) || lexists(b)) return false;
-  if (::rename(a.c_str(), b.c_str()) == 0) return true;
-  if (errno != EXDEV) return false;
-  // Another volume: a file moves as a copy; a folder does not move.
+  // The system's plain rename replaces a target silently, and a check before it leaves a gap in
+  // which one can appear; the other target's rename never replaces.
+  if (!testing::no_atomic_rename) {
+    about_to_move(b);
+    if (::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno == EXDEV) return move_across_volumes(a, b);
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
+  }
+  // A file system (or kernel) without that rename.
   struct stat st {};
-  if (::lstat(a.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  std::error_code ec;
-  if (!std::filesystem::copy_file(a, b, ec)) return false;
-  if (::unlink(a.c_str()) != 0) {
-    ::unlink(b.c_str());
+  if (::lstat(a.c_str(), &st) != 0) return false;
+  if (S_ISDIR(st.st_mode)) {
+    // The target is claimed as an empty folder, which a rename replaces only while it is empty.
+    about_to_move(b);
+    if (::mkdir(b.c_str(), 0700) != 0) return false;
+    if (::rename(a.c_str(), b.c_str()) == 0) return true;
+    ::rmdir(b.c_str());
     return false;
   }
-  return true;
+  // A second name, which link() never gives over an existing one, then the first one goes.
+  about_to_move(b);
+  if (::link(a.c_str(), b.c_str()) != 0) {
+    if (errno == EXDEV) return move_across_volumes(a, b);
+    if (errno == EPERM || errno == EOPNOTSUPP)
+      LogLine("Rename: " + b + " was not made: the file system can neither refuse to replace "
+              "in a rename nor link (" + std::strerror(errno) + ")");
+    return false;
+  }
+  if (::unlink(a.c_str()) == 0) return true;
+  ::unlink(b.c_str());
+  return false;
 }
 
 bool delete_file(const std::wstring& path) {

@@ -338,9 +338,9 @@ bool reg_create_key(int root, const std::wstring& key) {
 }
 
 bool reg_delete_key(int root, const std::wstring& key) {
-  // The caller is told only that the registry was asked (a missing key is no failure).
-  ::SHDeleteKeyW(root_key(root), key.c_str());
-  return true;
+  // A key that is not there is no failure: nothing of it is left.
+  const LSTATUS r = ::SHDeleteKeyW(root_key(root), key.c_str());
+  return r == ERROR_SUCCESS || r == ERROR_FILE_NOT_FOUND || r == ERROR_PATH_NOT_FOUND;
 }
 
 bool reg_set_dword(int root, const std::wstring& key, const std::wstring& name, std::uint32_t v) {

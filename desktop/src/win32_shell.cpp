@@ -17,6 +17,7 @@
 
 #include "qv/md5.h"
 #include "qv/message_loop.h"
+#include "qv/path.h"
 #include "qv/text.h"
 
 #include <lauxlib.h>
@@ -179,25 +180,36 @@ void WalkFolder(const std::wstring& folder, int flags, std::vector<FolderEntry>&
     int flags;
     std::vector<FolderEntry>& out;
     std::uint64_t* total;
-    void walk(const std::wstring& dir, int depth) {
+    // dir is the folder in the system's form, listed names joined to it as they are; text is
+    // the same folder as the Lua code writes it, empty below a name that Lua cannot be given
+    // (there only the sizes count).
+    void walk(const std::wstring& dir, const std::wstring& text, int depth) {
       std::vector<hostbase::DirEntry> entries;
-      if (!hostbase::ListDir(dir, entries)) return;
+      if (!hostbase::ListNativeDir(dir, entries)) return;
       for (const auto& e : entries) {
-        const std::wstring path = join(dir, e.name);
+        const std::wstring path = qv::path::join_native(dir, e.name);
+        std::wstring path_text;
+        if (!text.empty() && qv::path::has_windows_text(e.name)) {
+          path_text = join(text, e.name);
+        } else if (!text.empty() && flags != 0) {
+          LogLine("EnumFile: left out " + qv::text::wide_to_utf8(path) +
+                  ": the name holds \"\\\", which a path of the UI separates at");
+        }
         const bool folder = e.is_dir || (e.is_link && e.target_is_dir);
         if (folder) {
-          if (flags & kEnumFolders) out.push_back({path, 2});
+          if ((flags & kEnumFolders) && !path_text.empty()) out.push_back({path_text, 2});
           // A link is listed but never walked: what it points to may lie outside the folder,
           // or above it (a loop).
-          if (e.is_dir && depth < kMaxWalkDepth) walk(path, depth + 1);
+          if (e.is_dir && depth < kMaxWalkDepth && (total || !path_text.empty()))
+            walk(path, path_text, depth + 1);
         } else {
-          if (flags & kEnumFiles) out.push_back({path, 1});
+          if ((flags & kEnumFiles) && !path_text.empty()) out.push_back({path_text, 1});
           if (total && !e.is_link) *total += e.size;
         }
       }
     }
   } w{flags, out, total_size};
-  if (!folder.empty()) w.walk(folder, 0);
+  if (!folder.empty()) w.walk(qv::path::to_native(folder), folder, 0);
 }
 
 namespace {
@@ -263,10 +275,13 @@ int Sleep(lua_State* L) {
   return 0;
 }
 
+// A key that names no subkey ("" or only separators) is refused: the recursive delete would take
+// every key below the root.
 int DeleteRegKey(lua_State* L) {
   const int root = RegistryRoot(luabind::check_string(L, 2), true);
   const std::wstring key = luabind::check_wstring(L, 3);
-  lua_pushboolean(L, root >= 0 && os::reg_delete_key(root, key));
+  const bool names_a_subkey = key.find_first_not_of(L'\\') != std::wstring::npos;
+  lua_pushboolean(L, root >= 0 && names_a_subkey && os::reg_delete_key(root, key));
   return 1;
 }
 
@@ -351,7 +366,7 @@ int GetWorkArea(lua_State* L) {
 
 // 0 when the operation was started, 1 when it failed.
 int ShellExecuteMethod(lua_State* L) {
-  const auto window = luabind::opt_int<std::uintptr_t>(L, 2, 0);
+  const auto window = luabind::opt_handle(L, 2);
   const std::wstring verb = luabind::opt_wstring(L, 3);
   const std::wstring file = luabind::check_wstring(L, 4);
   const std::wstring parameters = luabind::opt_wstring(L, 5);
@@ -481,7 +496,7 @@ int ShowCursor(lua_State* L) {
 }
 
 int MessageBoxMethod(lua_State* L) {
-  const auto window = luabind::opt_int<std::uintptr_t>(L, 2, 0);
+  const auto window = luabind::opt_handle(L, 2);
   const std::wstring caption = luabind::check_wstring(L, 3);
   const std::wstring text = luabind::check_wstring(L, 4);
   lua_pushinteger(L, os::message_box(window, caption, text));
@@ -597,8 +612,17 @@ int IsWow64(lua_State* L) {
 int GetExtFiles(lua_State* L) {
   const std::wstring folder = luabind::check_wstring(L, 2);
   const std::wstring pattern = luabind::check_wstring(L, 3);
-  const std::vector<std::wstring> names =
-      pattern.empty() ? std::vector<std::wstring>() : os::matching_names(folder, pattern);
+  std::vector<std::wstring> names;
+  if (!pattern.empty()) {
+    for (auto& name : os::matching_names(folder, pattern)) {
+      // The caller joins the name to the folder: it must read back as this one entry.
+      if (qv::path::has_windows_text(name))
+        names.push_back(std::move(name));
+      else
+        LogLine("GetExtFiles: left out " + qv::text::wide_to_utf8(name) +
+                ": the name holds \"\\\", which a path of the UI separates at");
+    }
+  }
   if (names.empty()) return 0;
   push_array(L, names);
   return 1;

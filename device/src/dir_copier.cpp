@@ -1,5 +1,6 @@
 #include "device/file_transfer.h"
 
+#include "device/socket_message_manager.h"
 #include "qv/text.h"
 #include "x_os.h"
 
@@ -41,8 +42,16 @@ std::int32_t dir_copier::run_job(const job& j) {
     }
     os::file in;
     os::file out;
-    if (!in.open_read(source)) return transfer_status::kLocalFile;
-    if (!os::create_parent_folders(target) || !out.create_write(target)) return transfer_status::kLocalFile;
+    if (!in.open_read(source) || !os::create_parent_folders(target)) return transfer_status::kLocalFile;
+    switch (out.create_copy_target(target, in)) {
+      case os::file::target::ready:
+        break;
+      case os::file::target::same_file:
+        log_line("DirCopy: " + qv::text::wide_to_utf8(source) + " is not copied onto itself");
+        return transfer_status::kLocalFile;
+      case os::file::target::failed:
+        return transfer_status::kLocalFile;
+    }
     for (;;) {
       if (cancel_requested()) return transfer_status::kCancelled;
       const std::int64_t got = out.copy_from(in, buffer_.get(), kCopyChunk);

@@ -58,24 +58,19 @@ std::uint32_t file_getter::get(std::uint16_t code, std::string device_path, std:
   t.local_path = std::move(local_path);
   t.id = id;
   t.cb = std::move(cb);
-  queue_.push_back(std::move(t));
-  if (!busy_) {
-    // Only the new task can be waiting here: the queue is started whenever it is idle.
-    get_task& head = queue_.front();
-    if (head.id == id) {
-      request_ = request_frame(head.code, head.device_path, false);
-      if (socket_ && socket_->send(request_.data(), static_cast<std::uint32_t>(request_.size()))) {
-        head.state = 1;
-        head.started = true;
-        busy_ = true;
-      }
-    }
+  if (busy_) {
+    queue_.push_back(std::move(t));
+    return id;
   }
+  // Nothing runs: the new task is sent at once, ahead of any task that a failure left waiting
+  // for ContinueNextTask. The running task is always the head.
+  queue_.push_front(std::move(t));
+  start(queue_.front(), false);
   return id;
 }
 
-void file_getter::start(get_task& t) {
-  request_ = request_frame(t.code, t.device_path, true);
+void file_getter::start(get_task& t, bool with_empty_path) {
+  request_ = request_frame(t.code, t.device_path, with_empty_path);
   t.state = 1;
   t.started = true;
   busy_ = true;
@@ -93,25 +88,15 @@ void file_getter::reset_reply() {
 }
 
 void file_getter::next_task() {
-  // The head is released only once it has run: a task left queued by a failure still runs.
-  if (!queue_.empty() && (queue_.front().started || queue_.front().state == 3)) queue_.pop_front();
-  busy_ = false;
-  while (!queue_.empty()) {
-    get_task& head = queue_.front();
-    if (head.started || head.state == 3) {
-      queue_.pop_front();
-      continue;
-    }
-    start(head);
-    return;
-  }
+  // Ended tasks leave the queue at once, so the head is the oldest task still to run.
+  if (!queue_.empty()) start(queue_.front(), true);
 }
 
 bool file_getter::finish_head(std::int32_t status) {
   get_task& head = queue_.front();
   const std::uint32_t id = head.id;
   const std::string local_path = head.local_path;
-  callback cb = head.cb;
+  callback cb = std::move(head.cb);
   const std::uint64_t received = received_;
   reset_reply();
   const bool had_file = file_ != nullptr;
@@ -126,17 +111,15 @@ bool file_getter::finish_head(std::int32_t status) {
     // request on a connection it is closing.
     socket_->close_connection();
   }
-  head.state = 3;  // ended: the next-task step releases it
+  // The task leaves before its callback, which then sees an idle object: a task queued from
+  // there is sent at once.
+  queue_.pop_front();
   busy_ = false;
   std::shared_ptr<bool> alive = alive_;
   if (cb) cb(id, status, local_path, status == transfer_status::kConnectionError ? 0 : received);
   if (!*alive) return false;
-  if (status == transfer_status::kConnectionError) {
-    // The failed task leaves the queue; the next one waits for ContinueNextTask.
-    if (!queue_.empty() && queue_.front().id == id) queue_.pop_front();
-    return true;
-  }
-  if (!queue_.empty() && queue_.front().id == id) next_task();
+  // After a failure the next task waits for ContinueNextTask.
+  if (status != transfer_status::kConnectionError && !busy_) next_task();
   return true;
 }
 
@@ -228,6 +211,8 @@ void file_getter::cancel_all() {
 }
 
 void file_getter::continue_next() {
+  // A task whose request is out is running, not failed: it is left to finish.
+  if (busy_) return;
   if (socket_) socket_->close_connection();
   reset_reply();
   if (file_) {

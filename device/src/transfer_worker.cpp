@@ -153,9 +153,10 @@ void transfer_worker::cancel(std::uint32_t id) {
     auto it = tasks_.find(id);
     if (it == tasks_.end()) return;
     if (id == running_id_) {
-      // Released when the worker's end is reported, without a callback.
+      // Released when the worker's end is reported, whatever its status, without a callback.
       request_cancel_locked(id);
       it->second.callback = nullptr;
+      it->second.cancelled = true;
       return;
     }
     doomed = std::move(it->second.callback);
@@ -262,8 +263,9 @@ void transfer_worker::deliver(const transfer_report& report, bool final) {
     std::lock_guard<std::mutex> guard(lock_);
     auto it = tasks_.find(report.id);
     if (it == tasks_.end()) return;
-    // Tasks that ended with an error stay (never restarted) until they are cancelled.
-    if (final && final_status(report.status)) {
+    // Tasks that ended with an error stay (never restarted) until they are cancelled; one that
+    // was cancelled while it ran goes now.
+    if (final && (final_status(report.status) || it->second.cancelled)) {
       callback = std::move(it->second.callback);
       tasks_.erase(it);
     } else {

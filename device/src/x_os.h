@@ -43,6 +43,10 @@ class file {
   bool open_read(const std::wstring& path);
   // Creates or truncates a file for writing.
   bool create_write(const std::wstring& path);
+  // Creates or empties the file that a copy of `source` (open) goes to, unless the path names
+  // `source` itself (by another name or the same one): emptying it would lose what is copied.
+  enum class target { ready, failed, same_file };
+  target create_copy_target(const std::wstring& path, const file& source);
   // Bytes read (0 at the end), or -1 on failure.
   std::int64_t read(void* buffer, std::size_t size);
   // Writes every byte; false on failure.
@@ -64,7 +68,10 @@ bool is_directory(const std::wstring& path);
 // The size of a regular file; false when it is not one or cannot be read.
 bool file_size(const std::wstring& path, std::uint64_t& size);
 // Every regular file below `root`, recursively, as paths relative to it joined with "\";
-// the names of each folder in code-unit order. False when root cannot be listed.
+// the names of each folder in code-unit order. False when root cannot be listed. What these
+// paths cannot carry is left out with a log line: a name holding "\" (POSIX), which would be
+// read back as a separator, and links to folders, which may lead out of the tree. A link to a
+// file counts as the file.
 bool list_files(const std::wstring& root, std::vector<std::wstring>& relative);
 // Creates every missing folder above the file `path`.
 bool create_parent_folders(const std::wstring& path);

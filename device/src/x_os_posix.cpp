@@ -1,6 +1,7 @@
 // File transfer's OS layer on POSIX: BSD sockets and file descriptors. "\" in paths means "/".
 #include "x_os.h"
 
+#include "device/socket_message_manager.h"
 #include "qv/path.h"
 #include "qv/text.h"
 
@@ -23,7 +24,7 @@ std::string native(const std::wstring& path) { return qv::text::wide_to_utf8(qv:
 int fd(socket_handle s) { return static_cast<int>(s); }
 
 bool list_into(const std::string& dir, const std::wstring& prefix, std::vector<std::wstring>& out, int depth) {
-  if (depth > 256) return false;  // a loop of folder links
+  if (depth > 256) return false;
   DIR* d = ::opendir(dir.c_str());
   if (!d) return false;
   std::vector<std::string> names;
@@ -36,8 +37,20 @@ bool list_into(const std::string& dir, const std::wstring& prefix, std::vector<s
   for (const auto& name : names) {
     const std::string full = dir + "/" + name;
     struct stat st {};
-    if (::stat(full.c_str(), &st) != 0) continue;
-    const std::wstring rel = prefix + qv::text::utf8_to_wide(name);
+    if (::lstat(full.c_str(), &st) != 0) continue;
+    const std::wstring wide_name = qv::text::utf8_to_wide(name);
+    if (!qv::path::has_windows_text(wide_name)) {
+      log_line("folder walk: left out " + full + ": the name holds \"\\\"");
+      continue;
+    }
+    if (S_ISLNK(st.st_mode)) {
+      if (::stat(full.c_str(), &st) != 0) continue;
+      if (S_ISDIR(st.st_mode)) {
+        log_line("folder walk: left out " + full + ": a link to a folder is not followed");
+        continue;
+      }
+    }
+    const std::wstring rel = prefix + wide_name;
     if (S_ISDIR(st.st_mode)) {
       if (!list_into(full, rel + L"\\", out, depth + 1)) return false;
     } else if (S_ISREG(st.st_mode)) {
@@ -119,6 +132,28 @@ bool file::create_write(const std::wstring& path) {
   if (f < 0) return false;
   handle_ = f;
   return true;
+}
+
+// Opened without emptying it first: the same device and inode as the source means the copy
+// would go onto the source itself.
+file::target file::create_copy_target(const std::wstring& path, const file& source) {
+  close();
+  const int f = ::open(native(path).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  if (f < 0) return target::failed;
+  struct stat mine {}, theirs {};
+  target result = target::failed;
+  if (::fstat(f, &mine) == 0 && ::fstat(static_cast<int>(source.handle_), &theirs) == 0) {
+    if (mine.st_dev == theirs.st_dev && mine.st_ino == theirs.st_ino)
+      result = target::same_file;
+    else if (::ftruncate(f, 0) == 0)
+      result = target::ready;
+  }
+  if (result != target::ready) {
+    ::close(f);
+    return result;
+  }
+  handle_ = f;
+  return result;
 }
 
 std::int64_t file::read(void* buffer, std::size_t size) {

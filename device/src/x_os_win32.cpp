@@ -1,6 +1,9 @@
 // File transfer's OS layer on Windows: blocking Winsock and Win32 files. "/" in paths means "\".
 #include "x_os.h"
 
+#include "device/socket_message_manager.h"
+#include "qv/text.h"
+
 #include <winsock2.h>
 #include <windows.h>
 
@@ -34,17 +37,22 @@ bool list_into(const std::wstring& dir, const std::wstring& prefix, std::vector<
   struct entry {
     std::wstring name;
     bool folder;
+    bool link;
   };
   std::vector<entry> entries;
   do {
     const std::wstring name = fd.cFileName;
     if (name == L"." || name == L"..") continue;
-    entries.push_back({name, (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+    entries.push_back({name, (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
+                       (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0});
   } while (FindNextFileW(f, &fd));
   FindClose(f);
   std::sort(entries.begin(), entries.end(), [](const entry& a, const entry& b) { return a.name < b.name; });
   for (const auto& e : entries) {
-    if (e.folder) {
+    if (e.folder && e.link) {
+      log_line("folder walk: left out " + qv::text::wide_to_utf8(dir + L"\\" + e.name) +
+               ": a link to a folder is not followed");
+    } else if (e.folder) {
       if (!list_into(dir + L"\\" + e.name, prefix + e.name + L"\\", out, depth + 1)) return false;
     } else {
       out.push_back(prefix + e.name);
@@ -117,6 +125,29 @@ bool file::create_write(const std::wstring& path) {
   if (f == INVALID_HANDLE_VALUE) return false;
   handle_ = reinterpret_cast<std::intptr_t>(f);
   return true;
+}
+
+// Opened without emptying it first. The source is open without write sharing, so the system
+// already refuses to open it again here; the file id check holds whatever the sharing.
+file::target file::create_copy_target(const std::wstring& path, const file& source) {
+  close();
+  HANDLE f = CreateFileW(native(path).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return target::failed;
+  BY_HANDLE_FILE_INFORMATION mine{}, theirs{};
+  target result = target::failed;
+  if (GetFileInformationByHandle(f, &mine) && GetFileInformationByHandle(h(source.handle_), &theirs)) {
+    if (mine.dwVolumeSerialNumber == theirs.dwVolumeSerialNumber && mine.nFileIndexHigh == theirs.nFileIndexHigh &&
+        mine.nFileIndexLow == theirs.nFileIndexLow)
+      result = target::same_file;
+    else if (SetEndOfFile(f))  // the position is 0 after opening
+      result = target::ready;
+  }
+  if (result != target::ready) {
+    CloseHandle(f);
+    return result;
+  }
+  handle_ = reinterpret_cast<std::intptr_t>(f);
+  return result;
 }
 
 std::int64_t file::read(void* buffer, std::size_t size) {

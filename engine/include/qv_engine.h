@@ -108,3 +108,7 @@ int QV_PushBitmap(lua_State* L, QV_BITMAP bitmap);
 
 // The full path of the log file the runtime writes errors to.
 const char* QVLRT_GetLogPath();
+
+// The environment's registrations in the order they were made, from 0: "class <class name>" or
+// "global <object name> <class name>"; null past the last.
+const char* QVLRT_GetRegistration(QVLRT_ENV env, int index);

@@ -7,7 +7,9 @@
 
 namespace qv_engine::os {
 
-// The system temporary path + "Tivorel" + separator, created when missing.
+// The program's temporary folder, with a trailing separator, created when missing; "" when there
+// is none. Windows: the system temporary path + "Tivorel"; POSIX: the folder of this user alone
+// that the host's paths choose.
 std::string temp_dir();
 bool read_file(const std::string& path, std::string& out);
 void append_file(const std::string& path, const std::string& text);

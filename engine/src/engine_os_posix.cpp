@@ -1,11 +1,15 @@
 #include "engine_os.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <string>
+#include <vector>
 
 namespace qv_engine::os {
 namespace {
@@ -20,13 +24,38 @@ char separator() { return '/'; }
 
 std::string native_path(const std::string& path) { return native(path); }
 
+// The host's rule for its temporary folder (hostbase's GetTempDirectory), which the engine
+// cannot call: a folder of this user alone, made with mode 0700 or taken when it is a real folder
+// of this user (mode narrowed to 0700), never a link. $TMPDIR/Tivorel-<uid>, else
+// $XDG_RUNTIME_DIR/Tivorel, else /tmp/Tivorel-<uid>; "" when none fits.
 std::string temp_dir() {
-  const char* t = std::getenv("TMPDIR");
-  std::string dir = t && *t ? t : "/tmp";
-  if (dir.back() != '/') dir += '/';
-  dir += "Tivorel/";
-  mkdir(dir.c_str(), 0700);
-  return dir;
+  const std::string uid = std::to_string(geteuid());
+  std::vector<std::string> candidates;
+  auto base = [](const char* name) {
+    const char* v = std::getenv(name);
+    std::string b = v ? v : "";
+    while (b.size() > 1 && b.back() == '/') b.pop_back();
+    return b;
+  };
+  if (!base("TMPDIR").empty()) candidates.push_back(base("TMPDIR") + "/Tivorel-" + uid);
+  if (!base("XDG_RUNTIME_DIR").empty()) candidates.push_back(base("XDG_RUNTIME_DIR") + "/Tivorel");
+  candidates.push_back("/tmp/Tivorel-" + uid);
+  for (const std::string& c : candidates) {
+    if (c.find('\\') != std::string::npos) continue;
+    if (mkdir(c.c_str(), 0700) != 0 && errno != EEXIST) continue;
+    struct stat st {};
+    if (lstat(c.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid()) continue;
+    if ((st.st_mode & 07777) != 0700) {
+      const int fd = open(c.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      struct stat now {};
+      const bool narrowed = fd >= 0 && fstat(fd, &now) == 0 && now.st_dev == st.st_dev &&
+                            now.st_ino == st.st_ino && fchmod(fd, 0700) == 0;
+      if (fd >= 0) close(fd);
+      if (!narrowed) continue;
+    }
+    return c + "/";
+  }
+  return {};
 }
 
 bool read_file(const std::string& path, std::string& out) {

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <map>
 #include <string>
+#include <vector>
 
 #include <lauxlib.h>
 #include <lualib.h>
@@ -20,6 +21,7 @@ struct qvlrt_env {
     std::string class_name;
   };
   std::map<std::string, global_obj> globals;
+  std::vector<std::string> registrations;  // in their order, as QVLRT_GetRegistration gives them
 };
 
 struct qvlrt_chunk {
@@ -29,8 +31,12 @@ struct qvlrt_chunk {
 
 namespace {
 
+// "" when there is no temporary folder: the errors then go to standard error only.
 std::string& log_path() {
-  static std::string p = qv_engine::os::temp_dir() + "engine.log";
+  static std::string p = [] {
+    const std::string dir = qv_engine::os::temp_dir();
+    return dir.empty() ? dir : dir + "engine.log";
+  }();
   return p;
 }
 
@@ -39,7 +45,7 @@ void report(const char* context, const char* message) {
                      (message ? message : "(error object is not a string)") + "\n";
   std::fputs(line.c_str(), stderr);
   std::fflush(stderr);
-  qv_engine::os::append_file(log_path(), line);
+  if (!log_path().empty()) qv_engine::os::append_file(log_path(), line);
 }
 
 // Adds a stack traceback to the error message.
@@ -183,6 +189,7 @@ int QVLRT_RegisterClass(QVLRT_ENV env, const char* class_name, const QVLRT_METHO
                         int) {
   if (!env || !class_name || !*class_name) return 1;
   register_methods(env->L, class_name, methods);
+  env->registrations.push_back(std::string("class ") + class_name);
   return 0;
 }
 
@@ -191,6 +198,7 @@ int QVLRT_RegisterGlobalObj(QVLRT_ENV env, QVLRT_GLOBAL_OBJ desc) {
     return 1;
   register_methods(env->L, desc.class_name, desc.methods);
   env->globals[desc.obj_name] = {desc.factory, desc.user, desc.class_name};
+  env->registrations.push_back(std::string("global ") + desc.obj_name + " " + desc.class_name);
   return 0;
 }
 
@@ -263,6 +271,11 @@ void QVLRT_ReleaseChunk(QVLRT_CHUNK chunk) {
 }
 
 const char* QVLRT_GetLogPath() { return log_path().c_str(); }
+
+const char* QVLRT_GetRegistration(QVLRT_ENV env, int index) {
+  if (!env || index < 0 || static_cast<std::size_t>(index) >= env->registrations.size()) return nullptr;
+  return env->registrations[static_cast<std::size_t>(index)].c_str();
+}
 
 // Used by the loader, which runs package scripts in the default environment.
 namespace qv_engine {

@@ -2,12 +2,12 @@
 
 #include "dir_tree_os.h"
 
+#include "qv/path.h"
+
 #include <vector>
 
 namespace hostbase {
 namespace {
-
-bool is_sep(wchar_t c) { return c == L'\\' || c == L'/'; }
 
 bool is_thumbs_db(const std::wstring& name) {
   static const wchar_t kName[] = L"thumbs.db";
@@ -20,18 +20,18 @@ bool is_thumbs_db(const std::wstring& name) {
   return true;
 }
 
-// dir ends with a separator.
+// dir is in the system's form; each name is joined to it as listed, never split again.
 void delete_contents(const std::wstring& dir) {
   std::vector<os::dir_entry> entries;
   if (!os::list_dir(dir, entries)) return;
   for (const auto& e : entries) {
-    const std::wstring child = dir + e.name;
+    const std::wstring child = qv::path::join_native(dir, e.name);
     if (e.is_link) {
       // What a link points to is not part of this tree.
       os::remove_link(child, e.link_to_dir);
     } else if (e.is_dir) {
       os::make_deletable(child, true);
-      delete_contents(child + L"\\");
+      delete_contents(child);
       os::remove_dir(child);
     } else {
       if (!is_thumbs_db(e.name)) os::make_deletable(child, false);
@@ -43,16 +43,19 @@ void delete_contents(const std::wstring& dir) {
 }  // namespace
 
 bool ListDir(const std::wstring& dir, std::vector<DirEntry>& out) {
-  return !dir.empty() && os::list_dir(dir, out);
+  return !dir.empty() && os::list_dir(qv::path::to_native(dir), out);
+}
+
+bool ListNativeDir(const std::wstring& native_dir, std::vector<DirEntry>& out) {
+  return !native_dir.empty() && os::list_dir(native_dir, out);
 }
 
 bool DeleteDirTree(const std::wstring& path) {
-  if (path.empty() || !os::is_real_dir(path)) {
+  const std::wstring dir = qv::path::to_native(path);
+  if (dir.empty() || !os::is_real_dir(dir)) {
     os::set_thread_error(kDirTreeInvalidArgument);
     return false;
   }
-  std::wstring dir = path;
-  if (!is_sep(dir.back())) dir += L'\\';
   delete_contents(dir);
   os::remove_dir(dir);
   return !os::exists(dir);

@@ -1,5 +1,6 @@
 // What the folder deletion needs from the system (dir_tree_os_posix.cpp, dir_tree_os_win32.cpp).
-// Paths may use "\" or "/".
+// Paths are in the system's own form (qv::path::to_native, qv::path::join_native): on POSIX a
+// "\" in them is part of a name.
 #pragma once
 
 #include "hostbase/dir_tree.h"

@@ -10,10 +10,9 @@
 namespace hostbase::os {
 namespace {
 
+// The path as it stands ("\" is a character of a name here), without trailing "/".
 std::string native(const std::wstring& path) {
   std::string s = qv::text::wide_to_utf8(path);
-  for (auto& c : s)
-    if (c == '\\') c = '/';
   while (s.size() > 1 && s.back() == '/') s.pop_back();
   return s;
 }

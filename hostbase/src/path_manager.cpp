@@ -47,11 +47,8 @@ std::wstring GetSystemTempDir() {
 std::wstring GetModuleDir() { return DirectoryOf(GetExePath()); }
 
 std::wstring GetTempDirectory() {
-  const std::wstring t = GetSystemTempDir();
-  if (t.empty()) return {};
-  std::wstring dir = t + L"Tivorel\\";
-  os::make_dir(qv::path::to_native(dir));
-  return dir;
+  const std::wstring dir = os::app_temp_dir();
+  return dir.empty() ? std::wstring() : with_backslash(qv::path::to_windows_text(dir));
 }
 
 std::wstring GetAppDataDir() { return data_dir(os::user_data_path(), L"Tivorel"); }

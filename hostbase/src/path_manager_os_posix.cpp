@@ -5,11 +5,17 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
 #include <iterator>
+#include <mutex>
+#include <string>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
+#include <vector>
 
 namespace hostbase::os {
 namespace {
@@ -28,16 +34,15 @@ std::wstring from_env(const char* name, const char* fallback_suffix, const char*
 std::wstring command_line() {
   std::ifstream f("/proc/self/cmdline", std::ios::binary);
   const std::string raw((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-  std::wstring line;
+  std::vector<std::wstring> words;
   std::size_t pos = 0;
   while (pos < raw.size()) {
     std::size_t end = raw.find('\0', pos);
     if (end == std::string::npos) end = raw.size();
-    if (!line.empty()) line += L' ';
-    line += qv::cmdline::quote_switch_argument(qv::text::utf8_to_wide(raw.substr(pos, end - pos)));
+    words.push_back(qv::text::utf8_to_wide(raw.substr(pos, end - pos)));
     pos = end + 1;
   }
-  return line;
+  return qv::cmdline::join_shell_words(words);
 }
 
 std::wstring module_file_name() {
@@ -52,6 +57,91 @@ std::wstring system_temp_path() {
   std::string dir = t && *t ? t : "/tmp";
   if (dir.back() != '/') dir += '/';
   return qv::text::utf8_to_wide(dir);
+}
+
+namespace {
+
+std::string without_trailing_slashes(std::string p) {
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  return p;
+}
+
+// Narrows the mode of the folder that lstat described, through a descriptor that cannot have
+// followed a link put in its place since.
+bool narrow_to_owner(const std::string& path, const struct stat& seen) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat now {};
+  const bool ok = ::fstat(fd, &now) == 0 && now.st_dev == seen.st_dev && now.st_ino == seen.st_ino &&
+                  ::fchmod(fd, 0700) == 0;
+  ::close(fd);
+  return ok;
+}
+
+// Makes the folder with mode 0700, or takes the existing one when it is a real folder of this
+// user (its mode narrowed to 0700). Otherwise gives why not.
+bool own_private_folder(const std::string& path, std::string& why) {
+  if (path.find('\\') != std::string::npos) {
+    why = "its path holds \"\\\", which the program's path text reads as a separator";
+    return false;
+  }
+  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+    why = std::error_code(errno, std::generic_category()).message();
+    return false;
+  }
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0)
+    why = std::error_code(errno, std::generic_category()).message();
+  else if (S_ISLNK(st.st_mode))
+    why = "it is a link";
+  else if (!S_ISDIR(st.st_mode))
+    why = "it is not a folder";
+  else if (st.st_uid != ::geteuid())
+    why = "it belongs to user " + std::to_string(st.st_uid);
+  else if ((st.st_mode & 07777) != 0700 && !narrow_to_owner(path, st))
+    why = "its mode cannot be narrowed to 0700";
+  else
+    return true;
+  return false;
+}
+
+}  // namespace
+
+// Another local user must not be able to plant files where the program keeps its temporary
+// files, or make that folder lead elsewhere: only a folder of this user alone is used.
+std::wstring app_temp_dir() {
+  const std::string uid = std::to_string(::geteuid());
+  std::vector<std::string> candidates;
+  if (const char* t = std::getenv("TMPDIR"); t && *t)
+    candidates.push_back(without_trailing_slashes(t) + "/Tivorel-" + uid);
+  if (const char* r = std::getenv("XDG_RUNTIME_DIR"); r && *r)
+    candidates.push_back(without_trailing_slashes(r) + "/Tivorel");
+  candidates.push_back("/tmp/Tivorel-" + uid);
+  std::string refused;
+  std::string chosen;
+  for (const auto& c : candidates) {
+    std::string why;
+    if (own_private_folder(c, why)) {
+      chosen = c;
+      break;
+    }
+    refused += "  " + c + " is not used: " + why + "\n";
+  }
+  // Said once for each outcome, not at every log line that asks for the folder.
+  static std::mutex lock;
+  static std::string last_said;
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    const std::string outcome = refused + chosen;
+    if (!refused.empty() && outcome != last_said) {
+      std::fprintf(stderr, "[paths] temporary folder:\n%s  %s\n", refused.c_str(),
+                   chosen.empty() ? "none is left: the program keeps no temporary files or logs"
+                                  : ("using " + chosen).c_str());
+      std::fflush(stderr);
+    }
+    last_said = outcome;
+  }
+  return chosen.empty() ? std::wstring() : qv::text::utf8_to_wide(chosen + "/");
 }
 
 std::wstring user_data_path() { return from_env("XDG_DATA_HOME", "/.local/share", "HOME"); }

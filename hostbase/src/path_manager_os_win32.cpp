@@ -33,6 +33,15 @@ std::wstring system_temp_path() {
   return std::wstring(buf, n);
 }
 
+// The user's own temporary folder already; the program's folder below it.
+std::wstring app_temp_dir() {
+  const std::wstring t = system_temp_path();
+  if (t.empty()) return {};
+  const std::wstring dir = t + L"Tivorel";
+  make_dir(dir);
+  return dir + L"\\";
+}
+
 namespace {
 std::wstring special_folder(int csidl) {
   wchar_t buf[MAX_PATH];

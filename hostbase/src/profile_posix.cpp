@@ -3,8 +3,15 @@
 #include "qv/path.h"
 #include "qv/text.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <string>
 
 namespace hostbase {
 namespace {
@@ -36,6 +43,70 @@ std::string read_profile(const std::string& native, bool& complete) {
   return bytes;
 }
 
+// The file a path names in the end: a link is followed to its target (made when missing), as a
+// write through a link is on the other target. Empty for a loop or an unreadable link.
+std::string final_path(std::string path) {
+  for (int hop = 0; hop < 40; ++hop) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    std::string target(PATH_MAX, '\0');
+    const ssize_t n = ::readlink(path.c_str(), &target[0], target.size());
+    if (n <= 0 || static_cast<std::size_t>(n) >= target.size()) return std::string();
+    target.resize(static_cast<std::size_t>(n));
+    if (target[0] != '/') {
+      const std::size_t slash = path.find_last_of('/');
+      if (slash != std::string::npos) target.insert(0, path, 0, slash + 1);
+    }
+    path = std::move(target);
+  }
+  return std::string();
+}
+
+// Replaces the file's content whole: a file of a name no one else uses, in the same folder and
+// with the file's mode, synced and renamed over it, so that a failed write or a crash leaves
+// the old file whole and nothing beside it is written through.
+bool replace_file(const std::string& native, const std::string& bytes) {
+  const std::string target = final_path(native);
+  if (target.empty()) return false;
+  struct stat st {};
+  const bool exists = ::stat(target.c_str(), &st) == 0;
+  const std::size_t slash = target.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  const std::string name = target.substr(slash == std::string::npos ? 0 : slash + 1);
+  static std::atomic<unsigned> counter{0};
+  std::string tmp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    tmp = folder + "." + name + "." + std::to_string(::getpid()) + "." +
+          std::to_string(counter++) + ".tmp";
+    // Never an existing name, never through a link; a new file gets the usual mode (umask).
+    fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) return false;
+  }
+  if (fd < 0) return false;
+  std::FILE* f = ::fdopen(fd, "wb");
+  if (!f) {
+    ::close(fd);
+    ::unlink(tmp.c_str());
+    return false;
+  }
+  bool ok = (!exists || ::fchmod(fd, st.st_mode & 07777) == 0) &&
+            std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size() &&
+            std::fflush(f) == 0 && ::fsync(fd) == 0;
+  ok = std::fclose(f) == 0 && ok;
+  if (!ok || ::rename(tmp.c_str(), target.c_str()) != 0) {
+    ::unlink(tmp.c_str());
+    return false;
+  }
+  // The rename itself lasts once the folder is synced.
+  const int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+  return true;
+}
+
 }  // namespace
 
 std::wstring ReadProfileString(const std::wstring& section, const std::wstring& key,
@@ -60,17 +131,7 @@ bool WriteProfileEntry(const std::wstring& section, const std::wstring& key,
   std::string out = qv::text::wide_to_utf8(
       SetProfileString(qv::text::utf8_to_wide(bytes), section, key, value));
   if (bom) out.insert(0, "\xEF\xBB\xBF");
-  // Written beside the file and renamed over it, so a failed write leaves the old file whole.
-  const std::string tmp = native + ".tmp";
-  std::FILE* f = std::fopen(tmp.c_str(), "wb");
-  if (!f) return false;
-  const bool written = std::fwrite(out.data(), 1, out.size(), f) == out.size();
-  const bool closed = std::fclose(f) == 0;
-  if (!written || !closed || std::rename(tmp.c_str(), native.c_str()) != 0) {
-    std::remove(tmp.c_str());
-    return false;
-  }
-  return true;
+  return replace_file(native, out);
 }
 
 }  // namespace hostbase

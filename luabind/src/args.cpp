@@ -43,6 +43,12 @@ bool opt_bool(lua_State* L, int index, bool def) {
   return lua_type(L, index) == LUA_TNONE ? def : lua_toboolean(L, index) != 0;
 }
 
+std::uintptr_t opt_handle(lua_State* L, int index) {
+  if (lua_type(L, index) == LUA_TLIGHTUSERDATA)
+    return reinterpret_cast<std::uintptr_t>(lua_touserdata(L, index));
+  return opt_int<std::uintptr_t>(L, index, 0);
+}
+
 void check_function(lua_State* L, int index) { luaL_checktype(L, index, LUA_TFUNCTION); }
 void check_table(lua_State* L, int index) { luaL_checktype(L, index, LUA_TTABLE); }
 

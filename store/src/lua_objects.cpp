@@ -6,12 +6,14 @@
 #include "store/http_downloader.h"
 #include "store/lua_download_manager.h"
 #include "store/lua_taocan_manager.h"
+#include "store/sqlite_manager.h"
 
 namespace store {
 namespace {
 
 struct objects {
   host_services services;
+  bool db_opened = false;
   std::unique_ptr<CLuaDownloadManager> download;
   std::unique_ptr<CLuaTaocanManager> taocan;
   bool released = false;
@@ -22,19 +24,34 @@ objects& state() {
   return o;
 }
 
+// The database, opened when an object first needs it: a package that never uses the store
+// does not pay for it at start-up. A file that cannot be opened leaves the store closed, and
+// its operations then fail quietly, as before.
+CSqliteManager* database() {
+  objects& o = state();
+  if (o.services.db && !o.db_opened && !o.services.db_path.empty()) {
+    o.db_opened = true;
+    o.services.db->open(o.services.db_path);
+  }
+  return o.services.db;
+}
+
 // Factories: the same object on every call; nothing without a database, or after release.
 void* download_factory(std::uintptr_t) {
   objects& o = state();
-  if (!o.download && !o.released && o.services.db && o.services.poster)
-    o.download = std::make_unique<CLuaDownloadManager>(*o.services.db, *o.services.poster,
-                                                       &make_http_downloader);
+  if (!o.download && !o.released && o.services.poster) {
+    if (CSqliteManager* db = database())
+      o.download = std::make_unique<CLuaDownloadManager>(*db, *o.services.poster,
+                                                         &make_http_downloader);
+  }
   return o.download.get();
 }
 
 void* taocan_factory(std::uintptr_t) {
   objects& o = state();
-  if (!o.taocan && !o.released && o.services.db)
-    o.taocan = std::make_unique<CLuaTaocanManager>(*o.services.db);
+  if (!o.taocan && !o.released) {
+    if (CSqliteManager* db = database()) o.taocan = std::make_unique<CLuaTaocanManager>(*db);
+  }
   return o.taocan.get();
 }
 
@@ -42,6 +59,7 @@ void* taocan_factory(std::uintptr_t) {
 
 void set_host_services(const host_services& services) {
   state().services = services;
+  state().db_opened = false;
   state().released = false;
 }
 

@@ -1,5 +1,8 @@
 #include "store/url_locate.h"
 
+#include <condition_variable>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "luabind/args.h"
@@ -11,13 +14,16 @@ namespace store {
 
 using qv::win32::multithread::event;
 
-namespace {
-// How long UnInit waits for an aborted resolve to return.
-constexpr unsigned kExitWaitMs = 10000;
-}  // namespace
+struct CLuaAsyncGetURLLocate::abort_state {
+  std::mutex lock;
+  std::condition_variable changed;
+  unsigned aborts = 0;
+};
 
-CLuaAsyncGetURLLocate::CLuaAsyncGetURLLocate(hostbase::CMessageWindow* window)
-    : window_(window), resolver_(os::make_url_resolver()) {}
+CLuaAsyncGetURLLocate::CLuaAsyncGetURLLocate(hostbase::CMessageWindow* window, url_opener opener)
+    : window_(window),
+      opener_(opener ? std::move(opener) : url_opener(&os::open_final_url)),
+      aborts_(std::make_shared<abort_state>()) {}
 
 CLuaAsyncGetURLLocate::~CLuaAsyncGetURLLocate() {
   UnInit();
@@ -35,13 +41,57 @@ void CLuaAsyncGetURLLocate::Init() {
 
 void CLuaAsyncGetURLLocate::UnInit() {
   if (!wake_) return;
-  // The worker may be inside a resolve: abort it and let the body return by itself.
-  quitting_ = true;
-  resolver_->abort_all();
+  {
+    // The worker may be inside a resolve: abandon it and let the body return by itself.
+    std::lock_guard<std::mutex> guard(lock_);
+    quitting_ = true;
+    abort_locked();
+  }
   wake_->set();
-  exited_->wait(kExitWaitMs);
+  exited_->wait();
   stop();
   wake_.reset();
+}
+
+void CLuaAsyncGetURLLocate::abort_locked() {
+  {
+    std::lock_guard<std::mutex> g(aborts_->lock);
+    ++aborts_->aborts;
+  }
+  aborts_->changed.notify_all();
+}
+
+std::wstring CLuaAsyncGetURLLocate::resolve(const std::wstring& url, unsigned mark) {
+  struct attempt {
+    std::atomic<bool> abandoned{false};
+    bool done = false;
+    std::wstring result;
+  };
+  auto a = std::make_shared<attempt>();
+  const std::shared_ptr<abort_state> shared = aborts_;
+  std::unique_lock<std::mutex> lk(shared->lock);
+  if (shared->aborts != mark) return {};
+  try {
+    std::thread([shared, a, opener = opener_, url] {
+      std::wstring result = opener(url, a->abandoned);
+      {
+        std::lock_guard<std::mutex> g(shared->lock);
+        a->result = std::move(result);
+        a->done = true;
+      }
+      shared->changed.notify_all();
+    }).detach();
+  } catch (const std::system_error&) {
+    return {};
+  }
+  // The network may not let go of a request (a silent server, a stuck name lookup): an abort
+  // leaves it behind instead of waiting for it.
+  shared->changed.wait(lk, [&] { return a->done || shared->aborts != mark; });
+  if (!a->done) {
+    a->abandoned = true;
+    return {};
+  }
+  return std::move(a->result);
 }
 
 std::int32_t CLuaAsyncGetURLLocate::AddCommand(const std::wstring& url,
@@ -73,7 +123,7 @@ void CLuaAsyncGetURLLocate::CancleAllTask() {
     std::lock_guard<std::mutex> guard(lock_);
     bool in_progress = false;
     for (const auto& kv : tasks_) in_progress = in_progress || kv.second.state == 1;
-    if (in_progress) resolver_->abort_all();
+    if (in_progress) abort_locked();
     gone.swap(tasks_);
   }
   // The callbacks are released here, on the UI thread, outside the lock.
@@ -94,6 +144,7 @@ void CLuaAsyncGetURLLocate::run() {
     if (quitting_ || stop_event().is_set()) return;
     std::int32_t id = 0;
     std::wstring url;
+    unsigned mark = 0;
     {
       std::lock_guard<std::mutex> guard(lock_);
       for (auto& kv : tasks_) {
@@ -104,13 +155,17 @@ void CLuaAsyncGetURLLocate::run() {
           break;
         }
       }
+      // Read with the task taken, under the lock every abort takes: an abort that finds the
+      // task in progress is seen by its resolve.
+      std::lock_guard<std::mutex> g(aborts_->lock);
+      mark = aborts_->aborts;
     }
     if (id != 0) {
-      std::wstring result = resolver_->resolve(url);
-      // UnInit aborted this resolve: nobody waits for the answer, and a message posted now
-      // could outlive this object.
-      if (quitting_) return;
+      std::wstring result = resolve(url, mark);
       std::lock_guard<std::mutex> guard(lock_);
+      // UnInit (which sets this under the lock) abandoned this resolve: nobody waits for the
+      // answer, and a message posted now could outlive this object.
+      if (quitting_) return;
       auto it = tasks_.find(id);
       if (it != tasks_.end()) {
         it->second.result = std::move(result);

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <climits>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -55,52 +56,11 @@ bool read_interfaces(std::vector<adapter_record>& out) {
   return true;
 }
 
-class curl_resolver final : public url_resolver {
- public:
-  std::wstring resolve(const std::wstring& url) override {
-    const unsigned generation = generation_.load();
-    std::unique_ptr<CURL, void (*)(CURL*)> h(curl_easy_init(), &curl_easy_cleanup);
-    if (!h) return {};
-    const std::string u = qv::text::wide_to_utf8(url);
-    progress_context ctx{&generation_, generation};
-    curl_easy_setopt(h.get(), CURLOPT_URL, u.c_str());
-    curl_easy_setopt(h.get(), CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(h.get(), CURLOPT_MAXREDIRS, 20L);
-    curl_easy_setopt(h.get(), CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h.get(), CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h.get(), CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h.get(), CURLOPT_CONNECTTIMEOUT, 60L);
-    curl_easy_setopt(h.get(), CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(h.get(), CURLOPT_LOW_SPEED_TIME, 60L);
-    // Only where the URL leads matters: the transfer stops at the first byte of the final body.
-    curl_easy_setopt(h.get(), CURLOPT_WRITEFUNCTION, &stop_at_body);
-    curl_easy_setopt(h.get(), CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(h.get(), CURLOPT_XFERINFOFUNCTION, &on_progress);
-    curl_easy_setopt(h.get(), CURLOPT_XFERINFODATA, &ctx);
-    const CURLcode rc = curl_easy_perform(h.get());
-    if (generation_.load() != generation) return {};
-    if (rc != CURLE_OK && rc != CURLE_WRITE_ERROR) return {};
-    char* effective = nullptr;
-    if (curl_easy_getinfo(h.get(), CURLINFO_EFFECTIVE_URL, &effective) != CURLE_OK || !effective)
-      return {};
-    return qv::text::utf8_to_wide(effective);
-  }
+size_t stop_at_body(char*, size_t, size_t, void*) { return 0; }
 
-  void abort_all() override { ++generation_; }
-
- private:
-  struct progress_context {
-    std::atomic<unsigned>* current;
-    unsigned started;
-  };
-  static size_t stop_at_body(char*, size_t, size_t, void*) { return 0; }
-  static int on_progress(void* p, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    const auto* ctx = static_cast<progress_context*>(p);
-    return ctx->current->load() != ctx->started ? 1 : 0;
-  }
-
-  std::atomic<unsigned> generation_{0};
-};
+int on_progress(void* abandoned, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  return static_cast<const std::atomic<bool>*>(abandoned)->load() ? 1 : 0;
+}
 
 }  // namespace
 
@@ -123,10 +83,34 @@ std::string sysfs_description(const std::string& name, const std::string& dir, b
 
 std::vector<adapter_source> adapter_sources() { return {&read_interfaces}; }
 
-std::unique_ptr<url_resolver> make_url_resolver() {
+std::wstring open_final_url(const std::wstring& url, const std::atomic<bool>& abandoned) {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-  return std::make_unique<curl_resolver>();
+  std::unique_ptr<CURL, void (*)(CURL*)> h(curl_easy_init(), &curl_easy_cleanup);
+  if (!h) return {};
+  const std::string u = qv::text::wide_to_utf8(url);
+  curl_easy_setopt(h.get(), CURLOPT_URL, u.c_str());
+  curl_easy_setopt(h.get(), CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(h.get(), CURLOPT_MAXREDIRS, 20L);
+  curl_easy_setopt(h.get(), CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(h.get(), CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(h.get(), CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(h.get(), CURLOPT_CONNECTTIMEOUT, 60L);
+  curl_easy_setopt(h.get(), CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(h.get(), CURLOPT_LOW_SPEED_TIME, 60L);
+  // Only where the URL leads matters: the transfer stops at the first byte of the final body.
+  curl_easy_setopt(h.get(), CURLOPT_WRITEFUNCTION, &stop_at_body);
+  // An abandoned request ends at curl's next progress call.
+  curl_easy_setopt(h.get(), CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(h.get(), CURLOPT_XFERINFOFUNCTION, &on_progress);
+  curl_easy_setopt(h.get(), CURLOPT_XFERINFODATA, const_cast<std::atomic<bool>*>(&abandoned));
+  const CURLcode rc = curl_easy_perform(h.get());
+  if (abandoned.load()) return {};
+  if (rc != CURLE_OK && rc != CURLE_WRITE_ERROR) return {};
+  char* effective = nullptr;
+  if (curl_easy_getinfo(h.get(), CURLINFO_EFFECTIVE_URL, &effective) != CURLE_OK || !effective)
+    return {};
+  return qv::text::utf8_to_wide(effective);
 }
 
 }  // namespace store::os

@@ -10,13 +10,9 @@
 // clang-format on
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <system_error>
-#include <thread>
 
 namespace store::os {
 namespace {
@@ -125,8 +121,14 @@ bool read_ipconfig(std::vector<adapter_record>& out) {
   si.hStdOutput = wr;
   si.hStdError = wr;
   PROCESS_INFORMATION pi{};
-  std::wstring line = L"ipconfig /all";
-  if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+  // By its full path in the system folder: a bare name is looked for in the program's folder and
+  // the current folder first, where anyone may have put a program of that name.
+  wchar_t system_dir[MAX_PATH];
+  const UINT n = GetSystemDirectoryW(system_dir, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return false;
+  const std::wstring program = std::wstring(system_dir, n) + L"\\ipconfig.exe";
+  std::wstring line = L"\"" + program + L"\" /all";
+  if (!CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
                       nullptr, &si, &pi))
     return false;
   handle_ptr process(pi.hProcess), thread(pi.hThread);
@@ -145,8 +147,11 @@ bool read_ipconfig(std::vector<adapter_record>& out) {
   return true;
 }
 
-// One request with its own session, to the final URL after redirects (empty on failure).
-std::wstring open_final_url(const std::wstring& url) {
+}  // namespace
+
+// WinINet's synchronous request cannot be ended from another thread everywhere (Wine keeps
+// waiting for the server), so an abandoned request finishes or times out by itself.
+std::wstring open_final_url(const std::wstring& url, const std::atomic<bool>&) {
   HINTERNET root = InternetOpenW(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
   if (!root) return {};
   std::wstring result;
@@ -165,62 +170,8 @@ std::wstring open_final_url(const std::wstring& url) {
   return result;
 }
 
-// WinINet blocks in a synchronous request, and closing its handles from another thread does not
-// end that wait everywhere (Wine keeps waiting for the server). So each request runs on a
-// thread of its own, and the worker waits for its answer or an abort, whichever comes first; an
-// aborted request finishes (or times out) by itself and its answer is dropped.
-class wininet_resolver final : public url_resolver {
- public:
-  std::wstring resolve(const std::wstring& url) override {
-    auto attempt = std::make_shared<attempt_state>();
-    std::unique_lock<std::mutex> lk(shared_->lock);
-    const unsigned generation = shared_->generation;
-    try {
-      std::thread([shared = shared_, attempt, url] {
-        std::wstring result = open_final_url(url);
-        {
-          std::lock_guard<std::mutex> g(shared->lock);
-          attempt->result = std::move(result);
-          attempt->done = true;
-        }
-        shared->changed.notify_all();
-      }).detach();
-    } catch (const std::system_error&) {
-      return {};
-    }
-    shared_->changed.wait(lk, [&] { return attempt->done || shared_->generation != generation; });
-    if (shared_->generation != generation) return {};
-    return std::move(attempt->result);
-  }
-
-  void abort_all() override {
-    {
-      std::lock_guard<std::mutex> g(shared_->lock);
-      ++shared_->generation;
-    }
-    shared_->changed.notify_all();
-  }
-
- private:
-  // Shared with the request threads, which may outlive the resolver.
-  struct shared_state {
-    std::mutex lock;
-    std::condition_variable changed;
-    unsigned generation = 0;
-  };
-  struct attempt_state {
-    bool done = false;
-    std::wstring result;
-  };
-  std::shared_ptr<shared_state> shared_ = std::make_shared<shared_state>();
-};
-
-}  // namespace
-
 std::vector<adapter_source> adapter_sources() {
   return {&read_adapters_info, &read_netbios, &read_ipconfig};
 }
-
-std::unique_ptr<url_resolver> make_url_resolver() { return std::make_unique<wininet_resolver>(); }
 
 }  // namespace store::os

@@ -3,6 +3,7 @@
 #include "android/adb_commands.h"
 #include "android/adb_output.h"
 #include "runner_fixture.h"
+#include "scripted_adb_server.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -96,4 +97,28 @@ TEST_F(StockAdb, ServerDevicesForwardAndKill) {
 
   run(adb_kill_server_command());
   EXPECT_FALSE(something_listens(port));
+}
+
+// A server of an older version on the port (left by another tool): the command goes to the
+// stock client, which says which version it found, restarts the server and runs the command.
+TEST_F(StockAdb, ServerOfAnotherVersionIsRestartedAndNamed) {
+  adb_test::scripted_server old(39);
+  old.on("host:kill", [&old](adb_test::tcp::socket& s) {
+    adb_test::send(s, "OKAY");
+    old.stop_listening();
+    return false;
+  });
+  set_env("ANDROID_ADB_SERVER_PORT", std::to_string(old.port()));
+  runner->Start();
+  const std::wstring devices = run(adb_devices_command());
+  // The server the stock client started in its place goes too.
+  const std::wstring killed = run(adb_kill_server_command());
+  const bool left = something_listens(old.port());
+  set_env("ANDROID_ADB_SERVER_PORT", std::to_string(port));
+  EXPECT_NE(std::wstring::npos,
+            devices.find(L"adb server version (39) doesn't match this client (41); killing..."))
+      << qv::text::wide_to_utf8(devices);
+  EXPECT_NE(std::wstring::npos, devices.find(L"List of devices attached"))
+      << qv::text::wide_to_utf8(devices);
+  EXPECT_FALSE(left) << qv::text::wide_to_utf8(killed);
 }

@@ -1,11 +1,18 @@
 // The runner with the staged client front, which runs the fake stock client in place of adb.
 #include "runner_fixture.h"
+#include "scripted_adb_server.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <thread>
 
 using namespace tiv::android;
 using namespace tiv::android::test;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -161,12 +168,38 @@ TEST_F(Runner, NothingRunsBeforeStartOrAfterStop) {
   EXPECT_TRUE(cb.results.empty());
 }
 
+// The client runs until the test removes its hold file: Stop returns while it still runs.
 TEST_F(Runner, StopDoesNotWaitForARunningClient) {
+  const fs::path dir = fs::temp_directory_path() / ("tivorel_runner_stop_" + std::to_string(process_number()));
+  fs::create_directories(dir);
+  const fs::path started = dir / "started", hold = dir / "hold";
+  std::ofstream(hold) << "x";
   runner->Start();
-  add(L"sleep 3000");
-  run_until(0, 300);
-  runner->Stop();  // returns although the client still runs; it ends on its own later
-  run_until(0, 200);
+  add(L"touch \"" + started.wstring() + L"\" hold \"" + hold.wstring() + L"\" out late");
+  for (int i = 0; i < 6000 && !fs::exists(started); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(fs::exists(started)) << "the client runs";
+  // Should Stop wait for the client, a watchdog lets the client end (a hang guard only).
+  std::mutex m;
+  std::condition_variable cv;
+  bool returned = false, watchdog_released = false;
+  std::thread watchdog([&] {
+    std::unique_lock<std::mutex> l(m);
+    if (!cv.wait_for(l, std::chrono::seconds(60), [&] { return returned; })) {
+      watchdog_released = true;
+      fs::remove(hold);
+    }
+  });
+  runner->Stop();
+  {
+    std::lock_guard<std::mutex> l(m);
+    returned = true;
+  }
+  cv.notify_all();
+  watchdog.join();
+  EXPECT_FALSE(watchdog_released) << "Stop waited for the client";
+  std::error_code ec;
+  fs::remove_all(dir, ec);  // the client ends on its own; nothing of it is delivered
+  EXPECT_TRUE(deliver_posted());
   EXPECT_TRUE(cb.results.empty());
 }
 
@@ -199,6 +232,30 @@ TEST_F(Runner, MissingStockClientCompletesWithOneErrorLineNamingIt) {
   EXPECT_EQ(text.back(), L'\n');
   EXPECT_EQ(std::count(text.begin(), text.end(), L'\n'), 1);
   EXPECT_EQ(cb.results[1], (std::make_pair(forward, text)));
+}
+
+// A server of another version is the stock client's to restart; when there is none to run, the
+// one error line says which version the server has.
+TEST_F(Runner, MissingStockClientAlsoNamesTheServerVersionThatNeededIt) {
+  adb_test::scripted_server old(39);
+  const std::wstring missing = executable_directory() + L"no_such_adb.exe";
+  set_env("TIVOREL_ADB", qv::text::wide_to_utf8(missing));
+  set_env("ANDROID_ADB_SERVER_PORT", std::to_string(old.port()));
+  unset_env("TIVOREL_ADB_PROTOCOL");
+  runner->Start();
+  add(L"devices");
+  const bool done = run_until(1);
+  set_env("TIVOREL_ADB_PROTOCOL", "0");
+  unset_env("ANDROID_ADB_SERVER_PORT");
+  set_env("TIVOREL_ADB", qv::text::wide_to_utf8(fake_adb()));
+  ASSERT_TRUE(done);
+  const std::wstring& text = cb.results[0].second;
+  EXPECT_EQ(text.rfind(L"error: cannot run the stock ADB client " + missing, 0), 0u)
+      << qv::text::wide_to_utf8(text);
+  EXPECT_NE(text.find(L"adb server version (39) doesn't match this client (41)"),
+            std::wstring::npos)
+      << qv::text::wide_to_utf8(text);
+  EXPECT_EQ(std::count(text.begin(), text.end(), L'\n'), 1);
 }
 
 TEST_F(Runner, LongOutputIsCutAtACharacterBoundary) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "android/child_process.h"
+#include "grandchild_fixture.h"
 #include "test_support.h"
 
 #include <thread>
@@ -115,4 +116,35 @@ TEST(ChildProcess, TerminateFromAnotherThreadEndsAWaitWithoutLimit) {
   });
   EXPECT_TRUE(p->wait(-1));
   killer.join();
+}
+
+TEST(ChildProcess, TerminateEndsTheGroupAlsoAfterTheChildHasEnded) {
+  // The child leaves a process behind in its group, waits until it runs, and ends; ending the
+  // group must still reach what it left, also where that ignores the polite request.
+  const struct {
+    const char* left;
+    std::wstring first_steps;  // before it writes its id
+    int first_count;
+  } cases[] = {
+      {"ends on the polite request", L"", 0},
+      {"ignores the polite request", L"ignoreterm ", 1},
+  };
+  for (const auto& c : cases) {
+    tiv::android::test::grandchild left("tivorel_child_left");
+    process_options o;
+    o.own_group = true;
+    o.own_job = true;
+    auto p = child_process::start(
+        fake(L"spawn " + std::to_wstring(3 + c.first_count) + L" " + c.first_steps + L"pidfile " +
+             left.pid_file() + L" forever waitfile " + left.pid_file()),
+        o);
+    ASSERT_TRUE(p) << c.left;
+    EXPECT_TRUE(p->wait(-1)) << c.left;
+    EXPECT_EQ(0, p->exit_code()) << c.left;
+    ASSERT_TRUE(left.wait_started()) << c.left;
+    EXPECT_FALSE(tiv::android::test::process_ended(left.pid())) << c.left;
+    p->terminate();
+    p.reset();
+    EXPECT_TRUE(left.wait_ended()) << c.left;
+  }
 }

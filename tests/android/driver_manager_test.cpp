@@ -4,17 +4,21 @@
 
 #include "android/child_process.h"
 #include "android/driver_manager.h"
+#include "qv/path.h"
 #include "qv/text.h"
 #include "desktop/archive.h"
 #include "hostbase/archive_extractor.h"
+#include "hostbase/path_manager.h"
 #include "loop_fixture.h"
 #include "test_env.h"
 #include "zip_writer.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -66,6 +70,25 @@ std::string read_file(const fs::path& p) {
   std::ostringstream s;
   s << f.rdbuf();
   return s.str();
+}
+
+// Holds the worker inside a package's unpacking until the test opens it.
+struct unpack_gate {
+  std::mutex m;
+  std::condition_variable cv;
+  bool entered = false;
+  bool open = false;
+};
+unpack_gate gate;
+
+bool gated_extract(const std::u16string& archive, const std::u16string& folder) {
+  {
+    std::unique_lock<std::mutex> l(gate.m);
+    gate.entered = true;
+    gate.cv.notify_all();
+    gate.cv.wait(l, [] { return gate.open; });
+  }
+  return desktop::ExtractAll(archive, folder);
 }
 
 std::string fake_installer_bytes() {
@@ -161,13 +184,13 @@ TEST_F(DriverManagerTest, RunsTheUnpackedTargetAndReportsItsExitCodeOnce) {
   EXPECT_EQ(2u, log_lines().size());
 }
 
+// Both installers wait while the hold is there. The log is written by the installers themselves:
+// "start b_2" behind "end a_1" shows that b began only after a had ended.
 TEST_F(DriverManagerTest, TasksRunOneAtATimeInIdOrder) {
   hold_installers();
   const auto a = add(package({{"a_1.exe", installer}}), L"a_1.exe", 1);
   const auto b = add(package({{"b_2.exe", installer}}), L"b_2.exe", 1);
   ASSERT_TRUE(wait_log(1));
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  EXPECT_EQ((std::vector<std::string>{"start a_1"}), log_lines());  // b waits for a
   release_installers();
   ASSERT_TRUE(wait_results(2));
   EXPECT_EQ((std::vector<std::pair<std::int32_t, std::int32_t>>{{a, 1}, {b, 2}}), results);
@@ -221,9 +244,58 @@ TEST_F(DriverManagerTest, UnInitEndsTheRunningInstallerAndDeliversNothing) {
   add(package({{"a_3.exe", installer}}), L"a_3.exe", 1);
   add(package({{"b_4.exe", installer}}), L"b_4.exe", 1);
   ASSERT_TRUE(wait_log(1));
-  manager->UnInit();  // returns once the worker has left
-  EXPECT_FALSE(run_until([&] { return !results.empty(); }, 300));
+  manager->UnInit();
+  // Nothing is posted once UnInit has returned; what was posted before is delivered here.
+  ASSERT_TRUE(deliver_posted());
+  EXPECT_TRUE(results.empty());
+  manager.reset();  // the worker has left once this returns
   EXPECT_EQ((std::vector<std::string>{"start a_3"}), log_lines());
+}
+
+// UnInit while the worker unpacks a package: it returns at once (it runs on the UI thread), and
+// the worker, once done unpacking, starts no installer.
+TEST_F(DriverManagerTest, UnInitDuringUnpackingReturnsAtOnceAndStartsNothing) {
+  {
+    std::lock_guard<std::mutex> l(gate.m);
+    gate.entered = gate.open = false;
+  }
+  hostbase::SetArchiveExtractor(&gated_extract);
+  const std::wstring pkg = package({{"a_3.exe", installer}});
+  add(pkg, L"a_3.exe", 1);
+  {
+    std::unique_lock<std::mutex> l(gate.m);
+    ASSERT_TRUE(gate.cv.wait_for(l, std::chrono::seconds(60), [] { return gate.entered; }));
+  }
+  // Should UnInit wait for the worker, a watchdog opens the gate (a hang guard only).
+  bool watchdog_opened = false;
+  bool returned = false;
+  std::thread watchdog([&] {
+    std::unique_lock<std::mutex> l(gate.m);
+    if (!gate.cv.wait_for(l, std::chrono::seconds(60), [&] { return returned; })) {
+      watchdog_opened = true;
+      gate.open = true;
+      gate.cv.notify_all();
+    }
+  });
+  manager->UnInit();
+  {
+    std::lock_guard<std::mutex> l(gate.m);
+    returned = true;
+    gate.open = true;
+    gate.cv.notify_all();
+  }
+  watchdog.join();
+  EXPECT_FALSE(watchdog_opened) << "UnInit waited for the worker";
+  manager.reset();  // the worker has left once this returns
+  const std::wstring target =
+      hostbase::GetTempDirectory() + L"driverDir\\" + PackageFolderName(pkg) + L"\\a_3.exe";
+  ASSERT_TRUE(fs::exists(fs::u8path(qv::text::wide_to_utf8(qv::path::to_native(target)))))
+      << "the package was unpacked";
+  if (const auto mark = started_mark(target)) {
+    EXPECT_FALSE(*mark) << "the installer was started";
+  }
+  EXPECT_TRUE(log_lines().empty());
+  EXPECT_TRUE(results.empty());
 }
 
 TEST_F(DriverManagerTest, PicksTheInstallerOfThisSystem) {

@@ -7,7 +7,14 @@
 //   args                    write every remaining argument as [arg]
 //   env NAME                write the value of an environment variable (or <unset>)
 //   sleep MS | forever      pause, or never end
+//   hold PATH               pause while the file PATH exists
 //   touch PATH              create a file
+//   pidfile PATH            create a file holding this process's id (whole, or not at all)
+//   waitfile PATH           pause until a file exists
+//   flood TEXT              write a few kilobytes of TEXT to standard output every millisecond
+//                           until a write fails
+//   spawn N STEP...         start a copy of this program with the next N arguments as its
+//                           steps, sharing standard output and error, and go on without waiting
 //   ignoreterm              ignore the polite request to end (SIGTERM)
 //   exit CODE               end with that code
 // Called like the stock client instead ("-s SERIAL forward tcp:1 tcp:2", "devices", ...), it
@@ -22,6 +29,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -31,8 +39,10 @@ void put(std::FILE* f, const std::string& s) {
 }
 
 bool is_step(const std::string& s) {
-  static const char* const steps[] = {"out",  "err",     "hex",     "repeathex", "repeat", "args",
-                                      "env",  "sleep",   "forever", "touch",     "exit", "ignoreterm"};
+  static const char* const steps[] = {"out",     "err",   "hex",        "repeathex", "repeat",
+                                      "args",    "env",   "sleep",      "forever",   "hold",
+                                      "touch",   "pidfile", "waitfile", "flood",     "spawn",
+                                      "exit",    "ignoreterm"};
   for (const char* step : steps) {
     if (s == step) return true;
   }
@@ -101,8 +111,33 @@ int main(int argc, char** argv) {
       std::this_thread::sleep_for(std::chrono::milliseconds(std::atol(next().c_str())));
     } else if (cmd == "forever") {
       for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+    } else if (cmd == "hold") {
+      const std::string path = next();
+      while (std::ifstream(path).good()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     } else if (cmd == "touch") {
       std::ofstream(next()) << "x";
+    } else if (cmd == "pidfile") {
+      const std::string path = next();
+      { std::ofstream(path + ".tmp") << own_process_id(); }
+      std::rename((path + ".tmp").c_str(), path.c_str());
+    } else if (cmd == "waitfile") {
+      const std::string path = next();
+      while (!std::ifstream(path).good()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    } else if (cmd == "flood") {
+      std::string text = next();
+      if (text.empty()) text = "y";
+      while (text.size() < 4096) text += text;
+      while (std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      return 0;
+    } else if (cmd == "spawn") {
+      const long n = std::atol(next().c_str());
+      std::vector<std::string> steps;
+      for (long k = 0; k < n && i + 1 < argc; ++k) steps.push_back(argv[++i]);
+      if (!start_copy(steps)) {
+        put(stderr, "fake_adb: cannot start a copy\n");
+        return 98;
+      }
     } else if (cmd == "ignoreterm") {
       std::signal(SIGTERM, SIG_IGN);
     } else if (cmd == "exit") {

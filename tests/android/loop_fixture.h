@@ -38,6 +38,22 @@ class LoopTest : public ::testing::Test {
     return done();
   }
 
+  // Runs the loop until every message posted to the message window before this call has been
+  // handled (posted messages are handled in order).
+  bool deliver_posted() {
+    static struct marker : hostbase::MessageHandler {  // static: valid even if the wait gives up
+      qv::loop::lparam_t seen = 0;
+      void OnMessage(qv::loop::lparam_t n) override {
+        seen = n;
+        qv::loop::post_quit(0);
+      }
+    } m;
+    static qv::loop::lparam_t last = 0;
+    const qv::loop::lparam_t n = ++last;
+    if (!message_window->PostHandlerMessage(&m, n)) return false;
+    return run_until([&] { return m.seen == n; });
+  }
+
   hostbase::CMessageWindow* message_window = nullptr;
 
  private:

@@ -6,6 +6,7 @@
 #include "android/process_output.h"
 #include "android/process_work_item.h"
 #include "qv/text.h"
+#include "grandchild_fixture.h"
 #include "loop_fixture.h"
 #include "test_env.h"
 #include "test_support.h"
@@ -14,11 +15,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <thread>
 #include <vector>
 
 using namespace tiv::android;
 using tiv::android::test::fake;
+using tiv::android::test::grandchild;
 
 namespace {
 
@@ -31,8 +34,8 @@ struct result {
 class collecting_listener : public ProcessListener {
  public:
   explicit collecting_listener(std::vector<result>* to) : to_(to) {}
-  void OnProcessOutput(std::int32_t id, std::int32_t mode, const std::wstring& output) override {
-    to_->push_back({id, mode, output});
+  void OnProcessOutput(std::int32_t id, std::int32_t mode, const std::string& output) override {
+    to_->push_back({id, mode, qv::text::utf8_to_wide(output)});
     qv::loop::post_quit(0);
   }
 
@@ -230,6 +233,83 @@ TEST_F(ProcessRunnerTest, CancelAllDropsWaitingCommands) {
   ASSERT_TRUE(wait_results(1));
   EXPECT_EQ((std::vector<std::int32_t>{after}), ids());
   std::remove(qv::text::wide_to_utf8(started).c_str());
+}
+
+namespace {
+
+// A command that writes "L", leaves a process behind that keeps its output open (it writes its
+// id, then runs `left_steps`), waits until that runs, and then does `then`.
+std::wstring leaving(const grandchild& left, const std::wstring& left_steps, int left_count,
+                     const std::wstring& then = L"") {
+  return fake(L"out L spawn " + std::to_wstring(2 + left_count) + L" pidfile " + left.pid_file() +
+              L" " + left_steps + L" waitfile " + left.pid_file() + (then.empty() ? L"" : L" " + then));
+}
+
+}  // namespace
+
+TEST_F(ProcessRunnerTest, WhatACommandLeavesHoldingItsOutputDoesNotHoldTheWorker) {
+  // Each process left behind runs for ever: only the runner can let the worker go.
+  const struct {
+    const char* left;
+    const wchar_t* steps;
+    int count;
+    int timeout;
+    bool ends;  // it writes on into the output the runner closed, which ends it
+  } cases[] = {
+      {"writes without end", L"flood y", 2, -1, true},
+      {"writes without end, the command has a limit", L"flood y", 2, 30000, true},
+      {"sleeps", L"forever", 1, -1, false},
+  };
+  for (const auto& c : cases) {
+    results.clear();
+    grandchild left("tivorel_runner_left");
+    const auto id = add(leaving(left, c.steps, c.count), kParseRaw, c.timeout);
+    const auto next = add(fake(L"out next"));
+    ASSERT_TRUE(wait_results(2)) << c.left;
+    EXPECT_EQ((std::vector<std::int32_t>{id, next}), ids()) << c.left;
+    EXPECT_EQ(L"L", results[0].output.substr(0, 1)) << c.left;
+    EXPECT_EQ(L"next", results[1].output) << c.left;
+    // The command waited for it to start; one that sleeps on is ended by the fixture.
+    ASSERT_TRUE(left.wait_started()) << c.left;
+    if (c.ends) {
+      EXPECT_TRUE(left.wait_ended()) << c.left;
+    }
+  }
+}
+
+TEST_F(ProcessRunnerTest, CancellingEndsWhatTheCommandStartedAndFreesTheWorker) {
+  const struct {
+    const char* when;
+    const wchar_t* steps;  // of the process left behind
+    int count;
+    const wchar_t* then;   // of the command, once that runs
+  } cases[] = {
+      {"while the command runs", L"forever", 1, L"forever"},
+      {"after the command ended", L"flood y", 2, L""},
+  };
+  for (const auto& c : cases) {
+    results.clear();
+    grandchild left("tivorel_runner_cancel");
+    const auto id = add(leaving(left, c.steps, c.count, c.then));
+    const auto next = add(fake(L"out next"));
+    ASSERT_TRUE(left.wait_started()) << c.when;
+    runner->CancelTask(id);
+    ASSERT_TRUE(wait_results(1)) << c.when;
+    EXPECT_EQ((std::vector<std::int32_t>{next}), ids()) << c.when;
+    EXPECT_TRUE(left.wait_ended()) << c.when;
+  }
+}
+
+TEST_F(ProcessRunnerTest, UnInitReturnsWhileWhatACommandLeftWritesOn) {
+  grandchild left("tivorel_runner_uninit_left");
+  add(leaving(left, L"flood y", 2));
+  ASSERT_TRUE(left.wait_started());
+  auto uninit = std::async(std::launch::async, [this] { runner->UnInit(); });
+  // The test's hang guard is the only limit: the process left behind writes for ever.
+  const bool returned = uninit.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+  if (!returned) tiv::android::test::end_process(left.pid());  // lets a hung UnInit go
+  ASSERT_TRUE(returned);
+  EXPECT_TRUE(left.wait_ended());
 }
 
 namespace {

@@ -81,6 +81,15 @@ class RunnerTest : public ::testing::Test {
     return !timed_out;
   }
 
+  // Runs the loop until every message posted to the message window before this call has been
+  // handled (posted messages are handled in order).
+  bool deliver_posted() {
+    static struct marker : hostbase::MessageHandler {  // static: valid even if the wait gives up
+      void OnMessage(qv::loop::lparam_t) override { qv::loop::post_quit(0); }
+    } m;
+    return message_window->PostHandlerMessage(&m, 0) && run_loop(60000);
+  }
+
   int add(const std::wstring& steps, int key = 0, int quick = 0, int timeout_ms = -1) {
     return runner->AddCommand(&cb, L"tivorel_help.exe  " + steps, key, quick, timeout_ms);
   }

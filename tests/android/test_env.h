@@ -1,6 +1,7 @@
 // Environment of the test process, which the processes it starts inherit.
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace tiv::android::test {
@@ -11,6 +12,11 @@ void unset_env(const std::string& name);
 void prepend_path(const std::wstring& dir);
 // A number that differs between test processes running at the same time.
 unsigned long process_number();
+// Whether the process with this id has ended (a process that ended but was not yet reaped
+// counts as ended).
+bool process_ended(unsigned long pid);
+// Ends the process with this id at once (cleaning up after a test).
+void end_process(unsigned long pid);
 
 }  // namespace tiv::android::test
 
@@ -20,5 +26,10 @@ namespace tiv::android::test {
 // installer platform a driver manager should pick here (1: 32-bit, 2: 64-bit Windows).
 bool has_windows_installers();
 int expected_driver_platform();
+
+// Whether an unpacked target shows that it was started as an installer, where a start leaves a
+// mark on the file itself (POSIX: the start gives it the execute permission that archives do not
+// carry); nothing where it leaves none.
+std::optional<bool> started_mark(const std::wstring& target);
 
 }  // namespace tiv::android::test

@@ -27,6 +27,21 @@ void prepend_path(const std::wstring& dir) {
 
 unsigned long process_number() { return ::GetCurrentProcessId(); }
 
+bool process_ended(unsigned long pid) {
+  HANDLE h = ::OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+  if (!h) return true;
+  const bool ended = ::WaitForSingleObject(h, 0) == WAIT_OBJECT_0;
+  ::CloseHandle(h);
+  return ended;
+}
+
+void end_process(unsigned long pid) {
+  if (HANDLE h = ::OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(pid))) {
+    ::TerminateProcess(h, 1);
+    ::CloseHandle(h);
+  }
+}
+
 }  // namespace tiv::android::test
 
 namespace tiv::android::test {
@@ -34,9 +49,12 @@ namespace tiv::android::test {
 bool has_windows_installers() { return true; }
 
 int expected_driver_platform() {
+  // A 64-bit test binary runs only on 64-bit Windows; a 32-bit one there runs under WOW64.
+  if (sizeof(void*) == 8) return 2;
   BOOL wow = FALSE;
-  // The test binary is 32-bit: on 64-bit Windows (or a 64-bit Wine prefix) it runs under WOW64.
   return ::IsWow64Process(::GetCurrentProcess(), &wow) && wow ? 2 : 1;
 }
+
+std::optional<bool> started_mark(const std::wstring&) { return std::nullopt; }
 
 }  // namespace tiv::android::test

@@ -125,6 +125,57 @@ TEST(InitEngine, CallsTheEngineInOrderAndRegistersOnlyWithAnEnvironment) {
   g_env = nullptr;
 }
 
+// The 31 registrations of the host, in their documented order. Entry 4 names one object twice
+// and registers its class under the second name as well. Registrations after these (objects added
+// later) are allowed; a dropped, added or moved one among them is not.
+TEST(InitEngine, RegistersTheLuaClassesAndObjectsInTheirOrder) {
+  const std::vector<std::string> documented = {
+      "global qv.filesystem.dir_utility qv.filesystem.dir_utility.class",
+      "global qv.filesystem.disk_utility qv.filesystem.disk_utility.class",
+      "global qv.filesystem.file_utility qv.filesystem.file_utility.class",
+      "global qv.filesystem.path_utility qv.filesystem.path_utility.class",
+      "global qv.pathsystem.path_utility qv.filesystem.path_utility.class",
+      "class qv.pathsystem.path_utility.class",
+      "class qv.win32.net.asyn_http",
+      "global qv.win32.net.asyn_http.factory qv.win32.net.asyn_http.factory.class",
+      "class qv.win32.net.asyn_http_file",
+      "global qv.win32.net.asyn_http_file.factory qv.win32.net.asyn_http_file.factory.class",
+      "global AppHelp.Object AppHelp.Class",
+      "global Device.Manager Device.Manager.Class",
+      "global AndroidCon.Manager AndroidCon.Manager.Class",
+      "global Driver.Manager Driver.Manager.Class",
+      "class Socket.Manager.Class",
+      "class GetFile.Manager.Class",
+      "global ClipBoardData.Manager ClipBoardData.Manager.Class",
+      "global DataReport.Manager DataReport.Class",
+      "global DownloadManger.Manager DownloadManger.Manager.Class",
+      "global IconManager.Manager IconManager.Manager.Class",
+      "global Win32Shell.Object Win32Shell.Class",
+      "global Tray.Manager Tray.Manager.Class",
+      "global HttpRequest.Manager HttpRequest.Manager.Class",
+      "class SendFile.Manager.Class",
+      "class DeviceInfo.Class",
+      "global LuaDispatchFactory LuaDispatchFactory.Class",
+      "class LuaDispatch.Class",
+      "global LuaAsyncSocketFactory LuaAsyncSocketFactory.Class",
+      "global AppTaocanManager.Manager AppTaocanManager.Class",
+      "global AsyncProcess.Manager AsyncProcess.Manager.Class",
+      "class DirCopy.Manager.Class",
+      "global Qorvan.UIEngine.DragDropShell Qorvan.UIEngine.DragDropShell.Class",
+      "global AsyncGetURLLocate.Manager AsyncGetURLLocate.Manager.Class",
+  };
+  QVLRT_ENV env = QVLRT_GetEnv(0);
+  ASSERT_NE(nullptr, env);
+  int first = 0;  // what other tests of this process registered before stays out of it
+  while (QVLRT_GetRegistration(env, first)) ++first;
+  app::InitEngine();
+  std::vector<std::string> made;
+  for (int i = first; const char* r = QVLRT_GetRegistration(env, i); ++i) made.emplace_back(r);
+  ASSERT_GE(made.size(), documented.size());
+  made.resize(documented.size());
+  EXPECT_EQ(documented, made);
+}
+
 TEST(RunStartupScripts, RunsTheFiveInOrderSkippingMissingAndFailingOnes) {
   const fs::path dir = fs::temp_directory_path() /
       ("tivorel_scripts_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));

@@ -120,3 +120,32 @@ TEST(Text, PercentDecodingKeepsWhatIsNotAnEscapeAndStaysInsideTheText) {
   };
   for (const auto& c : cases) EXPECT_EQ(c.out, percent_decode(c.in)) << c.in;
 }
+
+// Text kept as UTF-8 comes out of the validity pass as a trip through wide text leaves it:
+// unchanged when well-formed, with U+FFFD for each malformed part, wherever that part stands
+// (inside and after runs of ASCII that the pass skips eight bytes at a time).
+TEST(Text, ValidUtf8IsWhatAWideTripGives) {
+  const std::string run(13, 'x');
+  const struct {
+    std::string in;
+    bool well_formed;
+    const char* label;
+  } cases[] = {
+      {"", true, "empty"},
+      {run + run, true, "ascii"},
+      {run + "\xE4\xB8\xAD" + run + "\xF0\x9F\x98\x80" "\xEF\xBF\xBD", true, "every length"},
+      {std::string("a\0b", 3) + run, true, "embedded nul"},
+      {run + "\x80" + run, false, "stray continuation"},
+      {run + "\xE5\xA5", false, "cut at the end"},
+      {"\xE5\xA5" + run, false, "cut before ascii"},
+      {run + "\xC0\xAF" "\xE0\x80\x80" "\xED\xA0\x80", false, "overlong and surrogate"},
+      {"\xF4\x90\x80\x80" + run + "\xFF", false, "beyond U+10FFFF and a bad lead byte"},
+      {"\xC3\xA9" + run + "\xC3", false, "good, then cut"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    const std::string out = valid_utf8(c.in);
+    EXPECT_EQ(out, wide_to_utf8(utf8_to_wide(c.in)));
+    EXPECT_EQ(c.well_formed, out == c.in);
+  }
+}

@@ -6,6 +6,7 @@
 #include "desktop/app_update.h"
 #include "kill_points_posix.h"
 #include "test_files.h"
+#include "update_signing.h"
 
 #include <filesystem>
 #include <random>
@@ -15,7 +16,6 @@ using tiv_test_files::Entry;
 using tiv_test_files::Format;
 using tiv_test_files::ReadFile;
 using tiv_test_files::TempDir;
-using tiv_test_files::WriteArchive;
 using tiv_test_files::WriteFile;
 namespace fs = std::filesystem;
 
@@ -44,9 +44,10 @@ TEST(UpdateKill, EveryFileIsOldOrNewAfterKillsAtManyPoints) {
       "<f src=\"bin\\added.bin\" dest=\"xar\\added.bin\"/>"
       "</FileList></Update>";
   const fs::path archive = tmp.path() / "update.tar";
-  WriteArchive(archive, Format::kTar,
-               {Entry("updatelist.xml", list), Entry("bin/tivorel.bin", new_program),
-                Entry("bin/lib.bin", new_lib), Entry("bin/added.bin", added)});
+  tiv_test_update::WriteSignedUpdate(
+      archive, Format::kTar,
+      {Entry("updatelist.xml", list), Entry("bin/tivorel.bin", new_program),
+       Entry("bin/lib.bin", new_lib), Entry("bin/added.bin", added)});
 
   std::mt19937 rng(std::random_device{}());
   const unsigned seed = rng();
@@ -58,6 +59,7 @@ TEST(UpdateKill, EveryFileIsOldOrNewAfterKillsAtManyPoints) {
     fs::create_directories(install.path() / "lib");
     WriteFile(install.path() / "tivorel.bin", old_program);
     WriteFile(install.path() / "lib" / "lib.bin", old_lib);
+    tiv_test_update::TrustTestKey(install.path());
     const auto r = tiv_test_kill::RunAndKill(
         [&](const std::function<void()>&) {
           if (!desktop::InstallUpdate(archive.u16string(), Folder(work.path()), Folder(install.path())))

@@ -224,16 +224,20 @@ TEST(Archive, LinksAreNotCreated) {
   EXPECT_NE(log.find("link"), std::string::npos);
 }
 
-TEST(Archive, AFailingItemDoesNotStopTheOthers) {
+// The others are still extracted, but the caller learns that the folder is not the archive.
+TEST(Archive, AFailingItemDoesNotStopTheOthersButFailsTheWhole) {
   TempDir dir;
   const fs::path archive = dir.path() / "p.zip";
   WriteArchive(archive, tiv_test_files::Format::kZip,
-               {{"first.txt", "1"}, {"blocked", "cannot be written"}, {"last.txt", "3"}});
+               {{"first.txt", "1"},
+                {"blocked", "cannot be written"},
+                {"first.txt/under.txt", "its folder is a file"},
+                {"last.txt", "3"}});
   const fs::path out = dir.path() / "out";
   fs::create_directories(out / "blocked" / "inner");  // a folder where a file should go
   testing::internal::CaptureStderr();
-  EXPECT_TRUE(desktop::ExtractAll(U(archive), U(out)));
-  testing::internal::GetCapturedStderr();
+  EXPECT_FALSE(desktop::ExtractAll(U(archive), U(out)));
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("blocked"), std::string::npos);
   EXPECT_EQ(ReadFile(out / "first.txt"), "1");
   EXPECT_EQ(ReadFile(out / "last.txt"), "3");
   EXPECT_TRUE(fs::is_directory(out / "blocked"));

@@ -3,6 +3,7 @@
 
 #include "desktop/command_switches.h"
 
+#include "qv/command_line.h"
 #include "qv/share_memory.h"
 #include "qv/text.h"
 
@@ -64,6 +65,36 @@ TEST(Switches, Table) {
     const SwitchMap got = ParseSwitches(U(c.line));
     EXPECT_EQ(got, c.want);
     EXPECT_EQ(desktop::StartTypeOf(got), c.type);
+  }
+}
+
+// On POSIX the shell has split the command line into words and taken its own quotes out; the
+// program joins them again for the switch reader. A word that still holds quotes was quoted by
+// the person the Windows way and is joined as written.
+TEST(Switches, WordsFromAShell) {
+  const struct {
+    const char* what;
+    std::vector<const char*> words;
+    SwitchMap want;
+  } cases[] = {
+      {"tivorel -url:\"a b\" (the shell took the quotes)", {"tivorel", "-url:a b"},
+       Map({{"url", "a b"}})},
+      {"tivorel '-url:\"a b\"' (the quotes reach the program)", {"tivorel", "-url:\"a b\""},
+       Map({{"url", "a b"}})},
+      {"a quoted value among others", {"/opt/t/tivorel", "-type:7", "-k:\"v w\"", "/flag"},
+       Map({{"type", "7"}, {"k", "v w"}, {"flag", ""}})},
+      {"one word holding several quoted switches", {"tivorel", "-url:\"a b\" -type:3"},
+       Map({{"url", "a b"}, {"type", "3"}})},
+      {"a program path with a blank", {"/opt/my apps/tivorel", "-n:1"}, Map({{"n", "1"}})},
+      {"a program path with a colon and a blank", {"/media/x:y z/tivorel", "-n:1"},
+       Map({{"n", "1"}})},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::wstring> words;
+    for (const char* w : c.words) words.push_back(qv::text::utf8_to_wide(w));
+    const std::wstring line = qv::cmdline::join_shell_words(words);
+    EXPECT_EQ(ParseSwitches(qv::text::wide_to_utf16(line)), c.want) << qv::text::wide_to_utf8(line);
   }
 }
 

@@ -134,6 +134,44 @@ TEST(ContactBackup, IndexMissingOrDamaged) {
   EXPECT_EQ((*list)[0].date, u"d1");
 }
 
+// An index that is there but cannot be read still lists every earlier backup: a backup then
+// fails before writing anything, and the index stays as it was.
+TEST(ContactBackup, AnUnreadableIndexIsNeverReplaced) {
+  const std::string earlier = "<Root><node title=\"old\" date=\"d1\"/></Root>";
+  const struct {
+    const char* what;
+    void (*make)(const fs::path& index, const std::string& earlier);
+  } cases[] = {
+      {"damaged", [](const fs::path& index, const std::string& e) { WriteFile(index, e.substr(0, e.size() - 8)); }},
+      {"larger than the reader takes",
+       [](const fs::path& index, const std::string& e) {
+         WriteFile(index, e);
+         fs::resize_file(index, (64u << 20) + 1);
+       }},
+      {"a folder in its place",
+       [](const fs::path& index, const std::string&) { fs::create_directories(index / "inner"); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const fs::path index = dir.path() / "contactRecord.xml";
+    c.make(index, earlier);
+    const bool folder = fs::is_directory(index);
+    const auto size = folder ? 0 : fs::file_size(index);
+    const std::string head = folder ? "" : ReadFile(index).substr(0, 64);
+
+    EXPECT_FALSE(desktop::SaveContactBackup(Folder(dir.path()), u"phone", kPeople, Moment(3), 9));
+    ASSERT_EQ(folder, fs::is_directory(index));
+    if (!folder) {
+      EXPECT_EQ(size, fs::file_size(index));
+      EXPECT_EQ(head, ReadFile(index).substr(0, 64));
+    }
+    std::vector<fs::path> entries;
+    for (const auto& e : fs::directory_iterator(dir.path())) entries.push_back(e.path());
+    EXPECT_EQ(std::vector<fs::path>{index}, entries) << "no backup file was left behind";
+  }
+}
+
 // ---- CSV --------------------------------------------------------------------------------------
 
 std::string Utf16Le(const std::u16string& s) {

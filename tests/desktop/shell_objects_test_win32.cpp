@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "clipboard_os_win32.h"
 #include "shell_lua.h"
 
 #include <ole2.h>
@@ -419,6 +420,38 @@ TEST_F(ClipboardTest, CutAndCopyComeFromThePreferredDropEffect) {
               c.result)
         << c.what;
   }
+}
+
+// The system may refuse new data after the clipboard was emptied for it (short of memory, or
+// opened without an owner window): what the clipboard held comes back.
+HANDLE WINAPI refuse_data(UINT, HANDLE) {
+  SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  return nullptr;
+}
+
+TEST_F(ClipboardTest, DataTheSystemRefusesLeavesTheClipboardAsItWas) {
+  const UINT custom = RegisterClipboardFormatW(L"TivorelClipboardTestData");
+  const std::vector<std::pair<UINT, std::vector<unsigned char>>> before = {
+      {CF_UNICODETEXT, desktop::UnicodeTextBlock(u"kept")},
+      {CF_HDROP, desktop::BuildDropFiles({u"C:\\kept.txt"})},
+      {custom, {1, 2, 3, 4, 5}}};
+  const char* const writes[] = {"clip:SetTxtData('new')", "clip:SetHdropData({'C:\\\\new'})"};
+  for (const char* write : writes) {
+    put(before);
+    desktop::os::testing::set_clipboard_data = refuse_data;
+    run(std::string("clip = _G['ClipBoardData.Manager'] ") + write + " result = ''");
+    desktop::os::testing::set_clipboard_data = ::SetClipboardData;
+    for (const auto& b : before) {
+      std::vector<unsigned char> now = get(b.first);
+      ASSERT_GE(now.size(), b.second.size()) << write << " " << b.first;
+      now.resize(b.second.size());  // the system may round a block up
+      EXPECT_EQ(now, b.second) << write << " " << b.first;
+    }
+  }
+  // Data it takes replaces everything.
+  EXPECT_EQ(run("clip:SetTxtData('new') result = clip:GetTxtData()"), "new");
+  EXPECT_TRUE(get(custom).empty());
+  EXPECT_TRUE(get(CF_HDROP).empty());
 }
 
 // ---- tray --------------------------------------------------------------------------------

@@ -44,6 +44,29 @@ std::string wait_for_file(const fs::path& file) {
   return "";
 }
 
+// Waits (bounded, as a hang guard) until no process runs whose command line names something below
+// dir. A program started through posix_spawn has run its exec when the start returns, so once
+// none runs, every program that the calls before this started has ended (and left what it writes).
+bool wait_programs_below_ended(const fs::path& dir) {
+  const std::string needle = dir.string();
+  for (int i = 0; i < 1000; ++i) {
+    bool running = false;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator("/proc", ec)) {
+      const std::string name = e.path().filename().string();
+      if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+      std::string cmdline = tiv_test_files::ReadFile(e.path() / "cmdline");
+      for (auto& c : cmdline) {
+        if (c == '\0') c = ' ';
+      }
+      if (cmdline.rfind("<missing", 0) != 0 && cmdline.find(needle) != std::string::npos) running = true;
+    }
+    if (!running) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
 // PATH set for the test's life.
 class path_override {
  public:
@@ -162,7 +185,7 @@ TEST(Win32ShellPosix, OpensThroughTheDesktopOpener) {
     EXPECT_EQ(run("result = o:ShellExecute(0, 'open', " + lua_path(tmp.path() / "doc.txt") + ")"),
               "1");
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_TRUE(wait_programs_below_ended(tmp.path()));
   EXPECT_FALSE(fs::exists(record));
 }
 

@@ -7,7 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+// After windows.h:
+#include <shlwapi.h>
 
+#include <lauxlib.h>
+
+#include <cstdint>
 #include <string>
 
 namespace {
@@ -16,6 +21,13 @@ using shell_test::obj;
 using shell_test::run;
 
 const char kKey[] = "'Software\\\\TivorelShellUnitTest'";
+
+struct key_holder {
+  HKEY k = nullptr;
+  ~key_holder() {
+    if (k) ::RegCloseKey(k);
+  }
+};
 
 // Removes the test key whatever a failed run left behind.
 struct key_cleanup {
@@ -94,4 +106,134 @@ TEST(Win32ShellWindows, ScreenAndSystem) {
   EXPECT_EQ(run(obj() + "for _, p in ipairs(o:GetProcessList()) do if p.id == " +
                 std::to_string(::GetCurrentProcessId()) + " then result = p.path end end"),
             qv::text::wide_to_utf8(self));
+}
+
+namespace {
+
+const wchar_t kDeleteKeyTest[] = L"Software\\TivorelDeleteKeyUnitTest";
+// Made under HKEY_CURRENT_USER to see where that root leads.
+const wchar_t kProbe[] = L"TivorelDeleteKeyUnitTestProbe";
+
+// Removes the test's key tree whatever a failed run left behind.
+struct tree_cleanup {
+  tree_cleanup() { clean(); }
+  ~tree_cleanup() { clean(); }
+  static void clean() {
+    ::SHDeleteKeyW(HKEY_CURRENT_USER, kDeleteKeyTest);
+    ::RegDeleteKeyW(HKEY_CURRENT_USER, kProbe);
+  }
+};
+
+HKEY make_key(HKEY parent, const std::wstring& path) {
+  HKEY k = nullptr;
+  EXPECT_EQ(::RegCreateKeyExW(parent, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                              KEY_ALL_ACCESS, nullptr, &k, nullptr),
+            ERROR_SUCCESS)
+      << qv::text::wide_to_utf8(path);
+  return k;
+}
+
+bool key_exists(HKEY parent, const std::wstring& path) {
+  HKEY k = nullptr;
+  if (::RegOpenKeyExW(parent, path.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return false;
+  ::RegCloseKey(k);
+  return true;
+}
+
+}  // namespace
+
+// A key that names no subkey would hand the root itself to the recursive delete. This process's
+// HKEY_CURRENT_USER is pointed at a key of the test for the check, so that only that key is at
+// stake even where the delete is not refused.
+TEST(Win32ShellWindows, DeleteRegKeyRefusesTheRootItself) {
+  tree_cleanup cleanup;
+  key_holder stand_in{make_key(HKEY_CURRENT_USER, std::wstring(kDeleteKeyTest) + L"\\Root")};
+  ASSERT_NE(stand_in.k, nullptr);
+  ::RegCloseKey(make_key(stand_in.k, L"a\\deep"));
+  ::RegCloseKey(make_key(stand_in.k, L"b"));
+  ASSERT_EQ(::RegOverridePredefKey(HKEY_CURRENT_USER, stand_in.k), ERROR_SUCCESS);
+  struct restore {
+    ~restore() { ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr); }
+  } restore_root;
+  // The root really is the stand-in now: a key made under it appears there.
+  ::RegCloseKey(make_key(HKEY_CURRENT_USER, kProbe));
+  ASSERT_TRUE(key_exists(stand_in.k, kProbe)) << "the root was not redirected; nothing deleted";
+  for (const char* key : {"''", "'\\\\'", "'\\\\\\\\'"}) {
+    EXPECT_EQ(run(obj() + "result = tostring(o:DeleteRegKey('HKEY_CURRENT_USER', " + key + "))"),
+              "false")
+        << key;
+    EXPECT_TRUE(key_exists(stand_in.k, L"a\\deep")) << key;
+    EXPECT_TRUE(key_exists(stand_in.k, L"b")) << key;
+    EXPECT_TRUE(key_exists(stand_in.k, kProbe)) << key;
+  }
+  // A subkey of it still goes, and one that is not there is no failure.
+  EXPECT_EQ(run(obj() + "result = tostring(o:DeleteRegKey('HKEY_CURRENT_USER', 'a')) .. "
+                        "tostring(o:DeleteRegKey('HKEY_CURRENT_USER', 'a'))"),
+            "truetrue");
+  EXPECT_FALSE(key_exists(stand_in.k, L"a"));
+  EXPECT_TRUE(key_exists(stand_in.k, L"b"));
+}
+
+// A name the registry refuses (it may not start with a separator) is a failure, not the success
+// that a missing key is; the key stays.
+TEST(Win32ShellWindows, DeleteRegKeyReportsARefusal) {
+  tree_cleanup cleanup;
+  ::RegCloseKey(make_key(HKEY_CURRENT_USER, std::wstring(kDeleteKeyTest) + L"\\Kept"));
+  EXPECT_EQ(run(obj() + "result = tostring(o:DeleteRegKey('HKEY_CURRENT_USER', "
+                        "'\\\\Software\\\\TivorelDeleteKeyUnitTest\\\\Kept'))"),
+            "false");
+  EXPECT_TRUE(key_exists(HKEY_CURRENT_USER, std::wstring(kDeleteKeyTest) + L"\\Kept"));
+}
+
+namespace {
+
+// Ends the message box the test opens, once it is there, and notes its owner.
+const wchar_t kBoxCaption[] = L"Tivorel owner test";
+HWND g_box_owner = nullptr;
+bool g_box_seen = false;
+
+void CALLBACK end_box(HWND, UINT, UINT_PTR id, DWORD) {
+  HWND box = ::FindWindowW(L"#32770", kBoxCaption);  // the class of dialog boxes
+  if (!box) return;
+  ::KillTimer(nullptr, id);
+  g_box_seen = true;
+  g_box_owner = ::GetWindow(box, GW_OWNER);
+  ::PostMessageW(box, WM_COMMAND, IDNO, 0);
+}
+
+}  // namespace
+
+// The engine hands window handles to native code as light userdata; Lua code may also pass one
+// as a number. Either way the box belongs to that window.
+TEST(Win32ShellWindows, MessageBoxIsOwnedByTheWindowItIsGiven) {
+  HWND owner = ::CreateWindowExW(0, L"STATIC", L"owner", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
+                                 nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(owner, nullptr);
+  lua_State* L = shell_test::state();
+  const struct {
+    const char* name;
+    void (*push)(lua_State*, HWND);
+  } cases[] = {
+      {"light userdata", [](lua_State* s, HWND w) { lua_pushlightuserdata(s, w); }},
+      {"number",
+       [](lua_State* s, HWND w) {
+         lua_pushnumber(s, static_cast<lua_Number>(reinterpret_cast<std::uintptr_t>(w)));
+       }},
+  };
+  for (const auto& c : cases) {
+    g_box_owner = nullptr;
+    g_box_seen = false;
+    c.push(L, owner);
+    lua_setglobal(L, "owner_window");
+    ::SetTimer(nullptr, 0, 20, end_box);
+    EXPECT_EQ(run(obj() + "result = tostring(o:MessageBox(owner_window, '" +
+                  qv::text::wide_to_utf8(kBoxCaption) + "', 'text'))"),
+              "7")
+        << c.name;
+    EXPECT_TRUE(g_box_seen) << c.name;
+    EXPECT_EQ(g_box_owner, owner) << c.name;
+  }
+  lua_pushnil(L);
+  lua_setglobal(L, "owner_window");
+  ::DestroyWindow(owner);
 }

@@ -62,10 +62,11 @@ TEST(DirCopier, ASingleFileKeepsItsNameInTheTargetFolder) {
   EXPECT_EQ("1", read_file(t.path() / "dest" / "One.TXT"));
 }
 
-TEST(DirCopier, SourceAndTargetFailuresEndWith3000) {
+TEST(DirCopier, FailuresEndWith3000AndLeaveEverySourceAsItWas) {
   temp_folder t;
   write_file(t.path() / "blocker", "a file where a folder should be");
   write_file(t.path() / "src.txt", "x");
+  write_file(t.path() / "dir" / "same.txt", "keep me");
   struct failure_case {
     const char* name;
     std::string target;
@@ -74,6 +75,9 @@ TEST(DirCopier, SourceAndTargetFailuresEndWith3000) {
   const failure_case cases[] = {
       {"missing source", t.text("out"), t.text("missing.txt")},
       {"target cannot be created", t.text("blocker\\sub"), t.text("src.txt")},
+      // The target folder is the source's own: each target is its source file.
+      {"a file onto itself", t.text("dir"), t.text("dir\\same.txt")},
+      {"a folder onto itself", t.text("dir") + "\\", t.text("dir")},
   };
   dir_copier copier;
   copier.init();
@@ -83,6 +87,8 @@ TEST(DirCopier, SourceAndTargetFailuresEndWith3000) {
     const std::uint32_t id = copier.copy(c.target, c.source, rec.callback());
     ASSERT_TRUE(run_until([&] { return rec.ended(); }));
     EXPECT_EQ(transfer_status::kLocalFile, rec.last_status());
+    EXPECT_EQ("x", read_file(t.path() / "src.txt"));
+    EXPECT_EQ("keep me", read_file(t.path() / "dir" / "same.txt"));
     EXPECT_TRUE(copier.has_task(id)) << "kept until cancelled";
     copier.cancel(id);
     EXPECT_FALSE(copier.has_task(id));

@@ -248,6 +248,102 @@ TEST(FileGetter, AReplyCutShortIsAConnectionErrorAndThePartialFileGoes) {
   }
 }
 
+// The agent cuts the first reply in one of three ways. The failed task leaves the queue before its
+// callback runs, so the object is idle there: a task queued from that callback is sent at once
+// (on a new connection) and runs to its end.
+TEST(FileGetter, ATaskQueuedFromAFailedTasksCallbackRuns) {
+  enum class cut { close_mid_content, reset_mid_content, close_without_reply };
+  const struct {
+    const char* what;
+    cut how;
+  } cases[] = {
+      {"closed mid-content", cut::close_mid_content},
+      {"reset mid-content", cut::reset_mid_content},
+      {"closed without a reply", cut::close_without_reply},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.what);
+    fixture f;
+    get_agent agent([&](std::size_t i, const get_agent::request&, tcp::socket& c) {
+      if (i > 0) {
+        send_bytes(c, reply_header(2));
+        send_bytes(c, std::string("ok"));
+        return;
+      }
+      if (k.how != cut::close_without_reply) {
+        send_bytes(c, reply_header(100));
+        send_bytes(c, std::string(40, 'x'));
+        agent.wait_for(f.pieces, 1);
+      }
+      if (k.how == cut::reset_mid_content) c.set_option(asio::socket_base::linger(true, 0));
+      c.close();
+    });
+    temp_folder t;
+    file_getter g(agent.port());
+    g.init();
+    std::uint32_t retry = 0;
+    std::size_t queued_in_callback = 0;
+    const auto record = f.callback();
+    const std::uint32_t a = g.get(transfer_code::kGetFile, "/a", t.text("a"),
+                                  [&](std::uint32_t id, std::int32_t status, const std::string& local, std::uint64_t n) {
+                                    record(id, status, local, n);
+                                    if (status != transfer_status::kConnectionError) return;
+                                    retry = g.get(transfer_code::kGetFile, "/b", t.text("b"), f.callback());
+                                    queued_in_callback = g.task_count();
+                                  });
+    ASSERT_TRUE(run_until([&] { return f.ended(2); }));
+    EXPECT_EQ(a, f.calls.front().id);
+    const call& failed = f.calls[f.calls.size() - 3];
+    EXPECT_EQ(a, failed.id);
+    EXPECT_EQ(transfer_status::kConnectionError, failed.status);
+    EXPECT_EQ(1u, queued_in_callback) << "the failed task has left the queue";
+    EXPECT_EQ(retry, f.calls.back().id);
+    EXPECT_EQ(transfer_status::kFinished, f.calls.back().status);
+    EXPECT_EQ("ok", read_file(t.path() / "b"));
+    EXPECT_FALSE(fs::exists(t.path() / "a"));
+    const auto r = agent.requests();
+    ASSERT_EQ(2u, r.size());
+    EXPECT_EQ("/b", r[1].path);
+    EXPECT_EQ(0u, g.task_count());
+  }
+}
+
+// ContinueNextTask is for a queue that a failure stopped: a running task is left to finish, and
+// the task behind it starts after it.
+TEST(FileGetter, ContinueNextTaskLeavesARunningTaskAlone) {
+  fixture f;
+  std::atomic<int> continued{0};
+  get_agent agent([&](std::size_t i, const get_agent::request&, tcp::socket& c) {
+    if (i == 0) {
+      send_bytes(c, reply_header(4));
+      send_bytes(c, std::string("ab"));
+      agent.wait_for(continued, 1);
+      send_bytes(c, std::string("cd"));
+    } else {
+      send_bytes(c, reply_header(1));
+      send_bytes(c, std::string("z"));
+    }
+  });
+  temp_folder t;
+  file_getter g(agent.port());
+  g.init();
+  const std::uint32_t a = g.get(transfer_code::kGetFile, "/a", t.text("a"), f.callback());
+  const std::uint32_t b = g.get(transfer_code::kGetFile, "/b", t.text("b"), f.callback());
+  ASSERT_TRUE(run_until([&] { return f.pieces.load() == 1; }));
+  g.continue_next();
+  ++continued;
+  ASSERT_TRUE(run_until([&] { return f.ended(2); }));
+  std::vector<std::pair<std::uint32_t, std::int32_t>> ends;
+  for (const auto& c : f.calls) {
+    if (c.status != transfer_status::kProgress) ends.emplace_back(c.id, c.status);
+  }
+  EXPECT_EQ((std::vector<std::pair<std::uint32_t, std::int32_t>>{{a, transfer_status::kFinished},
+                                                                 {b, transfer_status::kFinished}}),
+            ends);
+  EXPECT_EQ("abcd", read_file(t.path() / "a"));
+  EXPECT_EQ("z", read_file(t.path() / "b"));
+}
+
 TEST(FileGetter, ALocalFileThatCannotBeCreatedEndsWith3000) {
   fixture f;
   get_agent agent([&](std::size_t i, const get_agent::request&, tcp::socket& c) {

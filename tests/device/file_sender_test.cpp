@@ -12,6 +12,7 @@
 
 using namespace device;
 using namespace transfer_test;
+using device_test::deliver_posted;
 using device_test::run_until;
 using device_test::settle;
 
@@ -68,7 +69,6 @@ TEST(FileSender, AFolderGoesFileByFileWithLowerCasedDevicePaths) {
   }
   EXPECT_EQ(local.text("Photos\\Sub Dir\\Deep\\File.TXT"), qv::text::wide_to_utf8(rec.reports[1].current_file));
   EXPECT_EQ(local.text("Photos\\a.bin"), qv::text::wide_to_utf8(rec.reports[4].current_file));
-  settle(100);
   EXPECT_FALSE(sender.has_task(id)) << "a finished task is released";
 }
 
@@ -87,23 +87,29 @@ TEST(FileSender, ASingleFileKeepsTheCaseOfItsNameAndTheMethodsCode) {
   EXPECT_EQ("/data/local/tmp/MyApp.APK", sink.files()[0].path);
 }
 
+// The task's end comes from the agent's answer: when the agent closes instead, the task fails,
+// so the worker waited for the answer and reported nothing before it.
 TEST(FileSender, AnEmptyFileSendsOnlyItsHeaderAndStillWaitsForTheAnswer) {
-  send_sink sink(send_sink::mode::hold_zero);
-  temp_folder local;
-  write_file(local.path() / "empty.dat", "");
-  file_sender sender(sink.port());
-  sender.init();
-  recorder rec;
-  sender.send(transfer_code::kSendCommonFile, "/sdcard/", local.text("empty.dat"), rec.callback());
-  ASSERT_TRUE(run_until([&] { return sink.complete() == 1; }));
-  settle(200);
-  EXPECT_TRUE(rec.reports.empty()) << "no report before the agent's answer";
-  sink.release();
-  ASSERT_TRUE(run_until([&] { return rec.ended(); }));
-  ASSERT_EQ(1u, rec.reports.size());
-  EXPECT_EQ(transfer_status::kFinished, rec.reports[0].status);
-  EXPECT_EQ(0u, rec.reports[0].total);
-  EXPECT_EQ("", sink.files()[0].contents);
+  for (const bool answers : {true, false}) {
+    SCOPED_TRACE(answers ? "the agent answers" : "the agent closes without answering");
+    send_sink sink(answers ? send_sink::mode::hold_zero : send_sink::mode::close_silent);
+    temp_folder local;
+    write_file(local.path() / "empty.dat", "");
+    file_sender sender(sink.port());
+    sender.init();
+    recorder rec;
+    sender.send(transfer_code::kSendCommonFile, "/sdcard/", local.text("empty.dat"), rec.callback());
+    if (answers) {
+      ASSERT_TRUE(run_until([&] { return sink.complete() == 1; }));
+      sink.release();
+    }
+    ASSERT_TRUE(run_until([&] { return rec.ended(); }));
+    ASSERT_EQ(1u, rec.reports.size());
+    EXPECT_EQ(answers ? transfer_status::kFinished : transfer_status::kWrite, rec.reports[0].status);
+    EXPECT_EQ(0u, rec.reports[0].total);
+    ASSERT_EQ(1u, sink.files().size());
+    EXPECT_EQ("", sink.files()[0].contents);
+  }
 }
 
 TEST(FileSender, FailuresEndTheTaskWithTheirStatusAndKeepItUntilCancelled) {
@@ -131,14 +137,17 @@ TEST(FileSender, FailuresEndTheTaskWithTheirStatusAndKeepItUntilCancelled) {
     const std::uint32_t id = sender.send(transfer_code::kSendCommonFile, "/x/", local.text("f.bin"), rec.callback());
     ASSERT_TRUE(run_until([&] { return rec.ended(); }));
     EXPECT_EQ(c.status, rec.last_status());
-    settle(100);
-    EXPECT_TRUE(sender.has_task(id)) << "kept, never restarted";
+    EXPECT_TRUE(sender.has_task(id)) << "kept";
     const std::size_t connections = sink.connections();
-    // A later task still runs.
+    const std::size_t reports = rec.reports.size();
+    // A later task still runs (it fails before connecting). Tasks run in id order, so a restart
+    // of the failed task would have come, with its reports, before this one's end.
     recorder next;
     sender.send(transfer_code::kSendCommonFile, "/x/", local.text("missing"), next.callback());
     ASSERT_TRUE(run_until([&] { return next.ended(); }));
-    EXPECT_LE(sink.connections(), connections + 1) << "the failed task was not sent again";
+    EXPECT_EQ(transfer_status::kOpenSource, next.last_status());
+    EXPECT_EQ(connections, sink.connections()) << "the failed task was not sent again";
+    EXPECT_EQ(reports, rec.reports.size()) << "the failed task was not run again";
     sender.cancel(id);
     EXPECT_FALSE(sender.has_task(id));
   }
@@ -164,7 +173,10 @@ TEST(FileSender, CancellingAQueuedTaskReleasesItAndTheWorkerNeverSeesIt) {
   sender.cancel(a);
   ASSERT_TRUE(run_until([&] { return sink.closed_by_host() == 1; }));
   ASSERT_TRUE(run_until([&] { return !sender.has_task(a); }));
-  settle(200);
+  // A later task (failing before it connects) runs after anything left of the first two.
+  recorder third;
+  sender.send(transfer_code::kSendCommonFile, "/x/", local.text("missing"), third.callback());
+  ASSERT_TRUE(run_until([&] { return third.ended(); }));
   EXPECT_EQ(seen, first.reports.size());
   EXPECT_TRUE(second.reports.empty());
   EXPECT_EQ(1u, sink.connections());
@@ -191,7 +203,15 @@ TEST(FileSender, CancelAllAndUnInitEndARunningTransferWithoutCallbacks) {
     EXPECT_FALSE(sender.has_task(id));
     ASSERT_TRUE(run_until([&] { return sink.closed_by_host() == 1; }));
     const std::size_t seen = rec.reports.size();
-    settle(200);
+    if (uninit) {
+      // The worker has ended: every report it posted is delivered here.
+      ASSERT_TRUE(deliver_posted());
+    } else {
+      // A later task (failing before it connects) runs after anything left of the dropped two.
+      recorder later;
+      sender.send(transfer_code::kSendCommonFile, "/x/", local.text("missing"), later.callback());
+      ASSERT_TRUE(run_until([&] { return later.ended(); }));
+    }
     EXPECT_EQ(seen, rec.reports.size());
     for (const auto& r : rec.reports) EXPECT_EQ(transfer_status::kProgress, r.status);
     EXPECT_EQ(1u, sink.connections());
@@ -209,7 +229,8 @@ TEST(FileSender, DestroyingTheSenderWithReportsInFlightDeliversNothing) {
     sender.send(transfer_code::kSendCommonFile, "/x/", local.text("f"), [&](const transfer_report&) { ++calls; });
     while (sink.complete() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  settle(200);
+  // The worker ended with the sender: its reports are all posted, and are delivered here.
+  ASSERT_TRUE(deliver_posted());
   EXPECT_EQ(0, calls);
 }
 

@@ -1,7 +1,9 @@
 // Drives the message loop in tests until a condition holds, with a safety time-out.
 #pragma once
 
+#include "hostbase/message_window.h"
 #include "qv/message_loop.h"
+#include "qv/singleton_ex.h"
 
 #include <functional>
 
@@ -41,6 +43,22 @@ inline void settle(unsigned ms = 300) {
   int ticks = 0;
   const int wanted = static_cast<int>(ms / 5);
   run_until([&] { return ++ticks > wanted; }, ms * 4);
+}
+
+// Runs the loop until every message posted to the process's message window before this call has
+// been handled (a window handles posted messages in order). A worker's reports posted before an
+// event the test has seen have all been delivered when this returns true.
+inline bool deliver_posted() {
+  // Static: a marker still queued when the wait gives up must stay valid.
+  static struct marker : hostbase::MessageHandler {
+    qv::loop::lparam_t seen = 0;
+    void OnMessage(qv::loop::lparam_t n) override { seen = n; }
+  } m;
+  static qv::loop::lparam_t last = 0;
+  const qv::loop::lparam_t n = ++last;
+  auto* window = qv::design_pattern::singleton_ex<hostbase::CMessageWindow>::instance();
+  if (!window || !window->PostHandlerMessage(&m, n)) return false;
+  return run_until([&] { return m.seen == n; });
 }
 
 }  // namespace device_test

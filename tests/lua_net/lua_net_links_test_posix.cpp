@@ -1,4 +1,6 @@
-// Links on POSIX systems (the Windows build's runtime library cannot make them).
+// Links and names holding "\" on POSIX systems (the Windows build's runtime library cannot make
+// links, and "\" separates there).
+#include "hostile_tree_posix.h"
 #include "lua_host.h"
 
 using namespace http_test;
@@ -16,4 +18,30 @@ TEST(LuaDirUtility, DeletingATreeNeverFollowsLinksOutOfIt) {
   EXPECT_EQ("", run(R"(check(dirs:delete_dir_tree(ROOT .. "tree") == true, "deleted"))"));
   EXPECT_FALSE(fs::exists(root / "tree"));
   EXPECT_EQ("keep", read_file(root / "outside" / "precious.txt"));
+}
+
+TEST(LuaDirUtility, DeletingATreeWhoseNamesHoldBackslashesChangesNothingOutsideIt) {
+  const hostile_tree::fixture f(scratch("lua_hostile_delete"));
+  set_global("TREE", hostile_tree::fixture::lua_text(f.tree()));
+  ASSERT_EQ("", run(kPrelude));
+  EXPECT_EQ("", run(R"(check(dirs:delete_dir_tree(TREE) == true, "deleted"))"));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(f.tree())));
+  EXPECT_EQ(f.before(), f.outside());
+}
+
+// A current folder whose name holds "\" cannot be written as Windows path text: handed to the
+// Lua code, it would name another folder when it comes back.
+TEST(LuaDirUtility, ACurrentFolderThatLuaCannotNameIsNotGiven) {
+  const fs::path root = scratch("lua_cwd");
+  fs::create_directories(root / "a" / "b");
+  fs::create_directories(root / "a\\b");
+  const fs::path before = fs::current_path();
+  fs::current_path(root / "a\\b");
+  ASSERT_EQ("", run(kPrelude));
+  const std::string got = run(R"(
+    local cwd = dirs:get_current_working_directory()
+    check(cwd == "", "no folder: " .. cwd)
+  )");
+  fs::current_path(before);
+  EXPECT_EQ("", got);
 }

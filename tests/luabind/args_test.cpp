@@ -193,6 +193,33 @@ TEST_F(Args, ANumberReadAsStringStaysANumber) {
   lua_pop(L, 1);
 }
 
+// Window handles come from the engine as light userdata, which Lua code cannot write; the
+// table pushes each value from C.
+TEST_F(Args, HandlesAreLightUserdataOrNumbers) {
+  int object = 0;
+  const struct {
+    const char* name;
+    void (*push)(lua_State*, void*);
+    std::uintptr_t want;
+  } cases[] = {
+      {"light userdata", [](lua_State* s, void* p) { lua_pushlightuserdata(s, p); },
+       reinterpret_cast<std::uintptr_t>(&object)},
+      {"null light userdata", [](lua_State* s, void*) { lua_pushlightuserdata(s, nullptr); }, 0},
+      {"number", [](lua_State* s, void*) { lua_pushnumber(s, 0x10044); }, 0x10044},
+      {"numeric string", [](lua_State* s, void*) { lua_pushstring(s, "66"); }, 66},
+      {"negative number", [](lua_State* s, void*) { lua_pushnumber(s, -5); }, 0},
+      {"nil", [](lua_State* s, void*) { lua_pushnil(s); }, 0},
+      {"table", [](lua_State* s, void*) { lua_newtable(s); }, 0},
+      {"boolean", [](lua_State* s, void*) { lua_pushboolean(s, 1); }, 0},
+  };
+  for (const auto& c : cases) {
+    c.push(L, &object);
+    EXPECT_EQ(c.want, opt_handle(L, -1)) << c.name;
+    lua_pop(L, 1);
+  }
+  EXPECT_EQ(0u, opt_handle(L, lua_gettop(L) + 1)) << "absent";
+}
+
 constexpr const char* kObjectClass = "Args.Test.Class";
 
 // The check a case runs, called from one C function so that Lua names it 'f'.

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <string>
 #include <utility>
@@ -56,6 +57,24 @@ inline std::string ReadFile(const fs::path& file) {
   std::ifstream in(file, std::ios::binary);
   if (!in) return "<missing " + file.string() + ">";
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Every entry below root with its kind and whole content (a link by its target, never
+// followed): two snapshots are equal when the trees are byte for byte the same.
+inline std::map<std::string, std::string> TreeSnapshot(const fs::path& root) {
+  std::map<std::string, std::string> out;
+  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
+       ++it) {
+    const std::string rel = it->path().lexically_relative(root).generic_string();
+    if (it->is_symlink()) {
+      out[rel] = "link:" + fs::read_symlink(it->path()).string();
+    } else if (it->is_directory()) {
+      out[rel] = "dir";
+    } else {
+      out[rel] = "file:" + ReadFile(it->path());
+    }
+  }
+  return out;
 }
 
 struct Entry {

@@ -2,19 +2,12 @@
 // to the stock client, and that every wait ends (a silent server, a device that goes away while
 // a command runs, broken answers) with an error instead of a hang.
 #include "native_commands.h"
+#include "scripted_adb_server.h"
 
-#include <boost/asio/io_context.hpp>
-#include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/read.hpp>
-#include <boost/asio/write.hpp>
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <map>
 #include <optional>
 #include <string>
 #include <thread>
@@ -22,97 +15,16 @@
 
 namespace {
 
-namespace asio = boost::asio;
-using asio::ip::tcp;
+using namespace adb_test;
 using tivorel_help::console;
 using tivorel_help::native_settings;
 using tivorel_help::run_native;
 
-std::string hex4(std::size_t n) {
-  char b[8];
-  std::snprintf(b, sizeof b, "%04zx", n);
-  return b;
-}
-std::string okay(const std::string& text) { return "OKAY" + hex4(text.size()) + text; }
-std::string fail(const std::string& text) { return "FAIL" + hex4(text.size()) + text; }
 std::string packet(char kind, const std::string& data) {
   std::string p(1, kind);
   const auto n = static_cast<std::uint32_t>(data.size());
   for (int i = 0; i < 4; ++i) p += static_cast<char>((n >> (8 * i)) & 0xFF);
   return p + data;
-}
-
-// A server that answers each connection's requests by the script: service -> handler. A
-// handler writes what it likes and returns true to read the next request on the same
-// connection ("host:transport:..." then the device service), false to close it.
-class scripted_server {
- public:
-  using handler = std::function<bool(tcp::socket&)>;
-
-  scripted_server() : acceptor_(io_, tcp::endpoint(asio::ip::address_v4::loopback(), 0)) {
-    thread_ = std::thread([this] { accept_loop(); });
-  }
-  ~scripted_server() {
-    stopping_ = true;
-    boost::system::error_code ec;
-    // A connection to itself wakes the acceptor.
-    tcp::socket waker(io_);
-    waker.connect(acceptor_.local_endpoint(), ec);
-    thread_.join();
-    for (auto& t : sessions_) t.join();
-  }
-
-  int port() const { return acceptor_.local_endpoint().port(); }
-  void on(const std::string& service, handler h) { script_[service] = std::move(h); }
-  // Handlers that hold a connection open wait for this.
-  std::atomic<bool> stopping_{false};
-
- private:
-  void accept_loop() {
-    for (;;) {
-      tcp::socket s(io_);
-      boost::system::error_code ec;
-      acceptor_.accept(s, ec);
-      if (stopping_ || ec) return;
-      sessions_.emplace_back([this, sock = std::move(s)]() mutable { serve(sock); });
-    }
-  }
-
-  void serve(tcp::socket& s) {
-    for (;;) {
-      char len[4];
-      boost::system::error_code ec;
-      asio::read(s, asio::buffer(len), ec);
-      if (ec) return;
-      std::string service(std::stoul(std::string(len, 4), nullptr, 16), '\0');
-      asio::read(s, asio::buffer(service), ec);
-      if (ec) return;
-      auto it = script_.find(service);
-      if (it == script_.end()) {
-        asio::write(s, asio::buffer(fail("unknown service " + service)), ec);
-        return;
-      }
-      if (!it->second(s)) return;
-    }
-  }
-
-  asio::io_context io_;
-  tcp::acceptor acceptor_;
-  std::map<std::string, handler> script_;
-  std::thread thread_;
-  std::vector<std::thread> sessions_;
-};
-
-bool send(tcp::socket& s, const std::string& data) {
-  boost::system::error_code ec;
-  asio::write(s, asio::buffer(data), ec);
-  return !ec;
-}
-
-// Keeps a connection open and silent until the server goes.
-bool hold(tcp::socket&, scripted_server& server) {
-  while (!server.stopping_) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  return false;
 }
 
 // A port on which nothing listens (taken and given back at once).
@@ -141,6 +53,19 @@ result run(const std::vector<std::string>& args, int port, std::size_t keep = 40
   return r;
 }
 
+// One of each command the client front runs itself (kill-server aside).
+const std::vector<std::vector<std::string>> kOurCommands = {
+    {"devices"},
+    {"start-server"},
+    {"get-state"},
+    {"-s", "x", "shell", "echo"},
+    {"-s", "x", "forward", "tcp:1", "tcp:2"},
+    {"-s", "x", "install", "-r", "a.apk"},
+    {"-s", "x", "uninstall", "p"},
+    {"connect", "10.0.0.2:5555"},
+    {"disconnect"},
+};
+
 TEST(TivorelHelpNative, LeavesOtherCommandsAndAMissingServerToTheStockClient) {
   const int nobody = closed_port();
   const std::vector<std::vector<std::string>> cases = {
@@ -159,16 +84,11 @@ TEST(TivorelHelpNative, LeavesOtherCommandsAndAMissingServerToTheStockClient) {
       {"-s"},
       {"-s", "", "devices"},
       {"push", "a", "/sdcard/"},
-      // native commands, but no server answers: the stock client starts one
-      {"devices"},
-      {"start-server"},
-      {"get-state"},
-      {"-s", "x", "shell", "echo"},
-      {"-s", "x", "forward", "tcp:1", "tcp:2"},
-      {"-s", "x", "install", "-r", "a.apk"},
-      {"-s", "x", "uninstall", "p"},
   };
-  for (const auto& args : cases) {
+  // And the commands that would be ours, for no server answers: the stock client starts one.
+  std::vector<std::vector<std::string>> all = cases;
+  all.insert(all.end(), kOurCommands.begin(), kOurCommands.end());
+  for (const auto& args : all) {
     std::string line;
     for (const auto& a : args) line += a + " ";
     const result r = run(args, nobody);
@@ -184,6 +104,66 @@ TEST(TivorelHelpNative, LeavesOtherCommandsAndAMissingServerToTheStockClient) {
   EXPECT_EQ(0, tivorel_help::server_port_from("70000"));
   EXPECT_EQ(0, tivorel_help::server_port_from("12a"));
   EXPECT_EQ(15037, tivorel_help::server_port_from("15037"));
+}
+
+// The stock client asks the server's version before a command and restarts a server of any
+// other version; every command that would be ours goes to it then, with the version found.
+TEST(TivorelHelpNative, ServerOfAnotherVersionGoesToTheStockClient) {
+  const struct {
+    std::string answer;  // to host:version
+    std::string why;
+  } versions[] = {
+      {okay("0027"), "adb server version (39) doesn't match this client (41)"},
+      {okay("002a"), "adb server version (42) doesn't match this client (41)"},
+      {okay("41"), "adb server version ('41') doesn't match this client (41)"},
+      {fail("unknown host service"),
+       "adb server version (unknown: unknown host service) doesn't match this client (41)"},
+  };
+  for (const auto& v : versions) {
+    scripted_server server;
+    server.on("host:version", [&v](tcp::socket& s) { return send(s, v.answer) && false; });
+    // Answers for every command, so that only the version sends it away.
+    server.on("host:devices", [](tcp::socket& s) { return send(s, okay("")) && false; });
+    for (const auto& args : kOurCommands) {
+      std::string line;
+      for (const auto& a : args) line += a + " ";
+      SCOPED_TRACE(v.answer + " " + line);
+      native_settings settings;
+      settings.port = server.port();
+      settings.answer_ms = 300;
+      console con(nullptr, 4004);
+      std::string why;
+      EXPECT_FALSE(run_native(args, settings, con, &why).has_value());
+      EXPECT_EQ("", con.text());
+      EXPECT_EQ(v.why, why);
+    }
+  }
+  // A server of our version runs the command here and gives no reason.
+  scripted_server ours;
+  ours.on("host:devices", [](tcp::socket& s) { return send(s, okay("")) && false; });
+  native_settings settings;
+  settings.port = ours.port();
+  console con(nullptr, 4004);
+  std::string why;
+  EXPECT_EQ(0, run_native({"devices"}, settings, con, &why).value_or(-1));
+  EXPECT_EQ("", why);
+}
+
+TEST(TivorelHelpNative, ServerVersionChecksAreBounded) {
+  // kill-server asks no version, as the stock client's does not.
+  scripted_server old(39);
+  old.on("host:kill", [](tcp::socket& s) { return send(s, "OKAY") && false; });
+  result r = run({"kill-server"}, old.port());
+  EXPECT_EQ(0, r.code.value_or(-1));
+  EXPECT_EQ("", r.text);
+  // A server that never tells its version ends the command with an error.
+  scripted_server silent;
+  silent.on("host:version", [&](tcp::socket& s) { return hold(s, silent); });
+  for (const char* command : {"devices", "start-server"}) {
+    r = run({command}, silent.port());
+    EXPECT_EQ(1, r.code.value_or(-1)) << command;
+    EXPECT_EQ("error: the ADB server did not answer in time\n", r.text) << command;
+  }
 }
 
 TEST(TivorelHelpNative, KillServerWithoutServerSaysSoAndSucceeds) {

@@ -92,6 +92,8 @@ int main(int argc, char** argv) {
   output_block block(block_name.empty() ? kDefaultBlock : qv::text::wide_to_utf8(block_name));
   if (!block.is_open()) log_line("cannot open the output block; output is dropped");
 
+  // Why the stock client runs the command, when the server gave a reason to (its version).
+  std::string handover;
   // ADB_SERVER_SOCKET names a server elsewhere, which the stock client reaches.
   if (tivorel_help::os::environment_variable(L"TIVOREL_ADB_PROTOCOL") != L"0" &&
       tivorel_help::os::environment_variable(L"ADB_SERVER_SOCKET").empty()) {
@@ -103,7 +105,7 @@ int main(int argc, char** argv) {
     tivorel_help::console con([&block](const std::string& text) { block.write(text); },
                               share_memory::kDataSize + 4);
     const std::optional<int> code =
-        tivorel_help::run_native(tivorel_help::os::arguments(argc, argv), settings, con);
+        tivorel_help::run_native(tivorel_help::os::arguments(argc, argv), settings, con, &handover);
     if (code) {
       con.flush();
       return *code;
@@ -125,7 +127,10 @@ int main(int argc, char** argv) {
     const std::string missing = "error: " + std::string(kNoStockClient) + " " +
                                 qv::text::wide_to_utf8(stock) + " (" + qv::text::wide_to_utf8(why) +
                                 "); put it beside tivorel_help, set TIVOREL_ADB to its path, or "
-                                "install it in PATH\n";
+                                "install it in PATH" +
+                                (handover.empty() ? std::string() : "; it would restart the server: " +
+                                                                        handover) +
+                                "\n";
     block.write(missing);
     // Started by the runner, which says it once for all its commands; by hand, say it here.
     if (block_name.empty()) log_line(missing.substr(0, missing.size() - 1));

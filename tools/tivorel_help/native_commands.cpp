@@ -543,6 +543,34 @@ int cmd_kill_server(const native_settings& settings, console& con) {
   return 0;
 }
 
+enum class version_check { ours, stock_client, error };
+
+// Asks the server's version, as the stock client does before a command. Without a server, or
+// with one of another version, the command is the stock client's; a server that does not answer
+// is an error, printed here.
+version_check check_server_version(const native_settings& settings, console& con,
+                                   std::string* why) {
+  wire_result r;
+  auto c = server_connection::open(settings.port, settings.answer_ms, r);
+  if (c) r = c->request("host:version");
+  std::string text;
+  if (r.ok()) r = c->read_hex_string(text);
+  if (r.status == wire_status::no_server) return version_check::stock_client;
+  if (r.status == wire_status::io_error) {
+    con.err("error: " + r.message + "\n");
+    return version_check::error;
+  }
+  const long version = r.ok() && text.size() == 4 ? parse_hex4(text.data()) : -1;
+  if (version == kServerVersion) return version_check::ours;
+  if (why) {
+    const std::string found = r.ok() ? (version >= 0 ? std::to_string(version) : "'" + text + "'")
+                                     : "unknown: " + r.message;
+    *why = "adb server version (" + found + ") doesn't match this client (" +
+           std::to_string(kServerVersion) + ")";
+  }
+  return version_check::stock_client;
+}
+
 bool is_tcp_spec(const std::string& s) {
   if (s.compare(0, 4, "tcp:") != 0 || s.size() == 4 || s.size() > 9) return false;
   for (std::size_t i = 4; i < s.size(); ++i)
@@ -564,7 +592,7 @@ int server_port_from(const std::string& value) {
 }
 
 std::optional<int> run_native(const std::vector<std::string>& args, const native_settings& settings,
-                              console& con) {
+                              console& con, std::string* why) {
   if (settings.port <= 0) return std::nullopt;
   std::size_t i = 0;
   std::string serial = settings.env_serial;
@@ -604,19 +632,17 @@ std::optional<int> run_native(const std::vector<std::string>& args, const native
   else
     return std::nullopt;
 
+  // The stock client kills a server of any version without asking it.
   if (k == kind::kill_server) return cmd_kill_server(settings, con);
 
-  // Each command's first request tells whether a server answers: without one, nothing is
-  // printed and the stock client starts the server (and says so) and runs the command.
-  if (k == kind::start_server) {
-    wire_result r;
-    auto c = server_connection::open(settings.port, settings.answer_ms, r);
-    if (c) r = c->request("host:version");
-    std::string version;
-    if (r.ok()) r = c->read_hex_string(version);
-    if (!r.ok()) return std::nullopt;
-    return 0;
+  // Without a server, nothing is printed and the stock client starts one (and says so) and runs
+  // the command; a server of another version it restarts (and says which version it found).
+  switch (check_server_version(settings, con, why)) {
+    case version_check::stock_client: return std::nullopt;
+    case version_check::error: return 1;
+    case version_check::ours: break;
   }
+  if (k == kind::start_server) return 0;
 
   session s(settings, serial, con);
   switch (k) {

@@ -26,8 +26,10 @@ enum ProcessParseMode : std::int32_t {
 class ProcessListener {
  public:
   virtual ~ProcessListener() = default;
+  // `output` is what the command wrote, as UTF-8: kept as it came, with U+FFFD for each
+  // malformed sequence.
   virtual void OnProcessOutput(std::int32_t id, std::int32_t parse_mode,
-                               const std::wstring& output) = 0;
+                               const std::string& output) = 0;
 };
 
 class CAsyncProcessRunner : public hostbase::MessageHandler {
@@ -60,7 +62,7 @@ class CAsyncProcessRunner : public hostbase::MessageHandler {
     std::int32_t parse_mode = kParseRaw;
     bool taken = false;
     std::wstring command_line;
-    std::wstring output;
+    std::string output;
     std::int32_t timeout_ms = -1;
     std::unique_ptr<ProcessListener> listener;
   };

@@ -79,8 +79,9 @@ class CDriverManager : public hostbase::MessageHandler {
 
   // Picks the installer and starts the worker; 1. Only the first call does anything.
   int Init();
-  // Forgets every request (no result is delivered), ends a running installer and stops the
-  // worker, waiting until it has left.
+  // Forgets every request (no result is delivered), ends a running installer and asks the
+  // worker to stop; no installer starts afterwards. Does not wait for the worker (the
+  // destructor does).
   void UnInit();
 
   std::int32_t AddTask(DriverInstallCallback* callback, const std::wstring& package_path,
@@ -89,7 +90,8 @@ class CDriverManager : public hostbase::MessageHandler {
   // Forgets the request; an installer already running goes on, its result is dropped.
   void CancelTask(std::int32_t id);
 
-  // 1 for "dpinst.exe", 2 for "dpinst64.exe" (a 32-bit program on 64-bit Windows); 0 before Init.
+  // 1 for "dpinst.exe", 2 for "dpinst64.exe" (64-bit Windows, whatever this program's own
+  // architecture); 0 before Init.
   std::int32_t platform() const { return platform_; }
   const std::wstring& installer_path() const { return installer_path_; }
 
@@ -100,6 +102,9 @@ class CDriverManager : public hostbase::MessageHandler {
   std::uint32_t Run(const DriverTask& task);
 
   std::mutex lock_;
+  // Held by the worker while it decides on and starts an installer, and by UnInit while it
+  // stops: an installer is never started after UnInit.
+  std::mutex start_lock_;
   std::condition_variable wake_;
   std::map<std::int32_t, DriverTask> tasks_;
   std::int32_t last_id_ = 0;

@@ -23,6 +23,11 @@ std::wstring quote_argument(const std::wstring& arg);
 // the whole value. Any other argument is quoted whole.
 std::wstring quote_switch_argument(const std::wstring& arg);
 
+// One command line from words that a POSIX shell has already split, the program first: each word
+// quoted as above (the program whole), except a word that holds a quote, which is joined as
+// written, so that "-url:\"a b\"" reaches the switch reader as it would on Windows.
+std::wstring join_shell_words(const std::vector<std::wstring>& words);
+
 // The rest of a command line after its program argument and the blanks behind it, unchanged.
 std::wstring command_line_tail(const std::wstring& line);
 

@@ -10,6 +10,9 @@ namespace qv::text {
 std::wstring utf8_to_wide(const char* s, std::size_t n);
 inline std::wstring utf8_to_wide(const std::string& s) { return utf8_to_wide(s.data(), s.size()); }
 std::string wide_to_utf8(const std::wstring& w);
+// The bytes as they are when they are well-formed UTF-8; otherwise each malformed sequence
+// becomes U+FFFD, exactly as a trip through wide text would make it.
+std::string valid_utf8(std::string s);
 
 // Wide text <-> UTF-16 code units (what shared blocks and files of the Windows format hold).
 std::u16string wide_to_utf16(const std::wstring& w);

@@ -1,7 +1,8 @@
 // A worker thread: run() is the body, supplied by the derived class. start() creates the thread
-// suspended and then resumes it; stop() signals the stop event and waits 100 ms for the body to
-// end before ending it forcibly. Bodies watch stop_event() (with their own wake events if they
-// have a queue) so that they end within that time.
+// suspended and then resumes it; stop() signals the stop event and waits for the body to end.
+// Bodies watch stop_event() (with their own wake events if they have a queue) and end promptly.
+// A thread is never ended forcibly: one killed inside the heap, the loader or a process start
+// leaves their locks held, and the whole program hangs later.
 //
 // A derived class stops the thread in its own destructor: the body must not outlive the object.
 #pragma once
@@ -18,8 +19,6 @@ class thread_os;
 
 class thread {
  public:
-  static constexpr unsigned kStopWaitMs = 100;
-
   thread();
   virtual ~thread();
   thread(const thread&) = delete;
@@ -27,8 +26,8 @@ class thread {
 
   // True when a thread is running afterwards (also when one was running already).
   bool start();
-  // False when no thread is held or it could not be ended; true once it has ended and the
-  // object is ready for another start().
+  // False when no thread is held; true once it has ended and the object is ready for another
+  // start().
   bool stop();
 
   unsigned long id() const { return id_; }

@@ -6,7 +6,9 @@
 //
 // Entries are never written outside the destination folder: an entry whose path is absolute,
 // names a drive, or climbs with ".." (in either separator) is skipped and logged, and so are
-// links and special files.
+// links and special files. Nor is anything written through a link already below the
+// destination: a link where a folder of an entry's path is fails that entry, and a link (or a
+// hard link) where its file goes is replaced by the new file.
 #pragma once
 
 #include <cstdint>
@@ -23,8 +25,9 @@ enum ArchiveOpenStatus : int {
   kArchiveNoHandler = 4,  // no reader for the extension, or the content is not that format
 };
 
-// Extracts every item below folder, creating missing folders. False only when the archive
-// cannot be opened: an item that fails does not stop the others.
+// Extracts every item below folder, creating missing folders. An item that fails does not stop
+// the others, but the answer is then false, as it is when the archive cannot be opened or its
+// listing breaks off: true means every item that is not skipped was written whole.
 bool ExtractAll(const std::u16string& archive, const std::u16string& folder);
 
 // Extracts the first item whose path equals entry (case-insensitive, either separator) into

@@ -28,7 +28,8 @@ std::u16string ContactBackupName(const std::tm& local);
 // Writes the scrambled backup into `folder` (Windows path text with a trailing separator) and
 // adds it to the index "contactRecord.xml" there. A name already taken (two backups in one
 // second) gets "(2)", "(3)", ... behind it. The backup and the index are each replaced whole.
-// The backup's name, or nothing when it could not be written.
+// The backup's name, or nothing when it could not be written. An index that is there but cannot
+// be read fails the backup before anything is written, and is left as it is.
 std::optional<std::u16string> SaveContactBackup(const std::u16string& folder,
                                                 const std::u16string& title,
                                                 const std::vector<Contact>& contacts,

@@ -40,7 +40,9 @@ std::wstring FolderDialogStart(const std::wstring& initial,
 
 // A folder walk: every entry below the folder, a folder's own entry before its contents. Links
 // are listed (as the kind they point to) but never walked, and folders deeper than
-// kMaxWalkDepth levels are listed but not walked either. Paths are folder + "\" + name.
+// kMaxWalkDepth levels are listed but not walked either. Paths are folder + "\" + name. A name
+// that would not read back as itself from such a path (on POSIX, one holding "\") is left out of
+// the entries, with a log line, and so is what lies below it; its sizes still count.
 constexpr int kEnumFiles = 1;
 constexpr int kEnumFolders = 2;
 constexpr int kMaxWalkDepth = 128;

@@ -136,6 +136,7 @@ class transfer_worker : protected qv::win32::multithread::thread {
  private:
   struct task {
     bool started = false;
+    bool cancelled = false;  // while it ran: released at its end, whatever its status
     std::uint16_t type = 0;
     std::string dir;
     std::string source;
@@ -226,7 +227,7 @@ class file_getter : public qv::win32::net::asyn_tcp_socket_event {
   // callback gets status 3; the next task starts. A queued task is released silently.
   void cancel(std::uint32_t id);
   void cancel_all();
-  // After a failed task: starts the next one.
+  // After a failed task: starts the next one. A running task is left to finish.
   void continue_next();
   void uninit();
 
@@ -250,11 +251,12 @@ class file_getter : public qv::win32::net::asyn_tcp_socket_event {
     callback cb;
   };
 
-  void start(get_task& t);
+  void start(get_task& t, bool with_empty_path);
   void next_task();
   void reset_reply();
-  // Ends the head task with status (3 or 5, or 6 after a failure) and starts the next one
-  // unless the status is 6. False when this object was destroyed from inside the callback.
+  // Ends the head task with status (3 or 5, or 6 after a failure), removes it, calls its
+  // callback and then starts the next one unless the status is 6 or the callback started one.
+  // False when this object was destroyed from inside the callback.
   bool finish_head(std::int32_t status);
   void fail_head();
 

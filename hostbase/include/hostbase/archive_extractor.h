@@ -7,7 +7,8 @@
 
 namespace hostbase {
 
-// Extracts every entry of archive below folder; false when the archive cannot be opened.
+// Extracts every entry of archive below folder; false when the archive cannot be opened or an
+// entry could not be extracted.
 using ArchiveExtractor = bool (*)(const std::u16string& archive, const std::u16string& folder);
 
 // Set once at start-up (before any work is queued); null removes it.

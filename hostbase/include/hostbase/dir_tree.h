@@ -31,5 +31,8 @@ struct DirEntry {
 // The folder's entries without "." and "..", in the system's order; "\" and "/" both separate.
 // False when the folder cannot be listed.
 bool ListDir(const std::wstring& dir, std::vector<DirEntry>& out);
+// The same for a folder in the system's own form, as qv::path::join_native builds it from the
+// names listed: only the system's separator separates (on POSIX "\" belongs to a name).
+bool ListNativeDir(const std::wstring& native_dir, std::vector<DirEntry>& out);
 
 }  // namespace hostbase

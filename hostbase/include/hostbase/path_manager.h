@@ -16,7 +16,7 @@ class CPathManager {
   std::wstring GetSearchDir();
   // Program directory + "Profiles\", or the folder that TIVOREL_PROFILE_DIR names (not created)
   std::wstring GetProfileDir();
-  std::wstring GetTempDir();     // system temporary path + "Tivorel\" (created when missing)
+  std::wstring GetTempDir();     // the program's temporary folder (GetTempDirectory)
   std::wstring GetXarDir();      // program directory + "xar", without a trailing "\"
 
  private:
@@ -36,7 +36,13 @@ unsigned long GetPathLastError();
 // Directories without state; each ends with "\" or is empty when the system call fails.
 std::wstring GetAppDataDir();        // per-user data + "Tivorel\" (created)
 std::wstring GetCommonAppDataDir();  // all-users data + "Qorvan\" (created)
-std::wstring GetTempDirectory();     // as CPathManager::GetTempDir
+// The program's temporary folder, where its logs are, created when missing; empty when none
+// fit for it can be had. Windows: the system temporary path + "Tivorel\". POSIX: a folder of this
+// user alone, mode 0700, never a link, which no other local user can plant files in:
+// $TMPDIR/Tivorel-<uid> when TMPDIR is set, else $XDG_RUNTIME_DIR/Tivorel, else
+// /tmp/Tivorel-<uid>; one that exists as a link, as no folder or with another owner is not
+// used (logged to standard error) and the next of these is tried.
+std::wstring GetTempDirectory();
 std::wstring GetModuleDir();         // directory of the program's code
 
 // The one source of these two for every module above this layer (empty on failure):

@@ -68,6 +68,10 @@ Int opt_int(lua_State* L, int index, Int def) {
 
 // ---- other types -----------------------------------------------------------------------------
 
+// A handle for native code (a window handle): the engine hands them over as light userdata, and
+// Lua code may pass one as a number. 0 for anything else.
+std::uintptr_t opt_handle(lua_State* L, int index);
+
 // Lua truth (nil and false are false, everything else true); def when the argument is absent.
 bool opt_bool(lua_State* L, int index, bool def);
 // Raises unless the value is a function.

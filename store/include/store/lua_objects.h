@@ -1,9 +1,11 @@
 // The store's Lua global objects as the host creates them: "DownloadManger.Manager" and
 // "AppTaocanManager.Manager". Start-up hands over the database and the way back to the UI thread
-// before the engine registers the objects; each object is made when Lua first reads its name.
+// before the engine registers the objects; each object is made when Lua first reads its name,
+// and the database file is opened then, when the first of them is made.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "qv_engine.h"
 
@@ -16,6 +18,8 @@ class CLuaDownloadManager;
 
 struct host_services {
   CSqliteManager* db = nullptr;
+  // The file `db` opens on first use; empty: `db` is used as it is (tests open it themselves).
+  std::u16string db_path;
   work_poster* poster = nullptr;  // delivers to deliver_download_work()
 };
 

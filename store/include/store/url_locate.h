@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -17,9 +18,10 @@
 #include "qv_engine.h"
 
 namespace store {
-namespace os {
-class url_resolver;
-}
+
+// Opens a URL and follows its redirects: the final URL, or empty when it cannot be opened. Runs
+// on a thread of its own and may block; once `abandoned` is set nobody waits for the answer.
+using url_opener = std::function<std::wstring(const std::wstring& url, const std::atomic<bool>& abandoned)>;
 
 class CLuaAsyncGetURLLocate : private qv::win32::multithread::thread,
                               public hostbase::MessageHandler {
@@ -27,13 +29,15 @@ class CLuaAsyncGetURLLocate : private qv::win32::multithread::thread,
   static constexpr const char* kObjectName = "AsyncGetURLLocate.Manager";
   static constexpr const char* kClassName = "AsyncGetURLLocate.Manager.Class";
 
-  // Results go through `window`, or the process's message window when it is null.
-  explicit CLuaAsyncGetURLLocate(hostbase::CMessageWindow* window = nullptr);
+  // Results go through `window`, or the process's message window when it is null. URLs are
+  // opened by `opener`, or by the system's network library when it is empty.
+  explicit CLuaAsyncGetURLLocate(hostbase::CMessageWindow* window = nullptr, url_opener opener = {});
   ~CLuaAsyncGetURLLocate() override;
 
   // The first call starts the worker; later calls do nothing.
   void Init();
-  // Stops the worker (a resolve in progress is aborted first).
+  // Stops the worker. A resolve in progress is abandoned, not waited for: the worker is gone
+  // when this returns, whatever the network does.
   void UnInit();
   std::int32_t AddCommand(const std::wstring& url, std::unique_ptr<luabind::CLuaEvent> callback);
   void CancleTask(std::int32_t id);
@@ -57,8 +61,15 @@ class CLuaAsyncGetURLLocate : private qv::win32::multithread::thread,
     std::unique_ptr<luabind::CLuaEvent> callback;
   };
 
+  // Shared with the threads that open URLs, which may outlive this object.
+  struct abort_state;
+
   void run() override;
   bool post(std::int32_t id);
+  // Under lock_: ends the resolve in progress; a task taken from now on sees a new mark.
+  void abort_locked();
+  // The final URL, opened on a thread of its own; empty once an abort has come since `mark`.
+  std::wstring resolve(const std::wstring& url, unsigned mark);
 
   static int LuaInit(lua_State* L);
   static int LuaUnInit(lua_State* L);
@@ -67,10 +78,12 @@ class CLuaAsyncGetURLLocate : private qv::win32::multithread::thread,
   static int LuaCancleAllTask(lua_State* L);
 
   hostbase::CMessageWindow* window_;
-  std::unique_ptr<os::url_resolver> resolver_;
+  url_opener opener_;
+  std::shared_ptr<abort_state> aborts_;
   std::unique_ptr<qv::win32::multithread::event> wake_;
   // Set by the worker when its body returns. UnInit waits for it before the thread's own stop,
-  // whose short wait would otherwise end a thread that is still inside the network library.
+  // whose short wait would otherwise end the thread forcibly; the worker never waits on the
+  // network once aborted, so this is a short wait.
   std::unique_ptr<qv::win32::multithread::event> exited_;
   std::atomic<bool> quitting_{false};
   bool initialised_ = false;

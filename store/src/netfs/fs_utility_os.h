@@ -1,6 +1,6 @@
 // What the filesystem utility objects need from the system: one implementation per target
-// (fs_utility_os_win32.cpp, fs_utility_os_posix.cpp); the program's file and the temporary
-// folder come from hostbase (fs_utility_os.cpp). Paths may use "\" or "/" on every target;
+// (fs_utility_os_win32.cpp, fs_utility_os_posix.cpp); the program's file comes from hostbase
+// (fs_utility_os.cpp). Paths may use "\" or "/" on every target;
 // folders handed back use the program's path text ("\" separators, see to_path_text).
 #pragma once
 
@@ -27,7 +27,6 @@ std::wstring module_path();
 // The system folders, without a trailing separator; empty when unknown.
 std::wstring common_appdata_dir();
 std::wstring appdata_dir();
-std::wstring temp_dir();
 
 // The size and the type of the file system that holds the path: on Windows the volume named by
 // its first component, on POSIX the file system of the path or of its nearest existing parent.

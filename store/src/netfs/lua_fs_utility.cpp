@@ -4,8 +4,10 @@
 
 #include "fs_utility_os.h"
 #include "hostbase/dir_tree.h"
+#include "hostbase/path_manager.h"
 #include "luabind/args.h"
 #include "luabind/registration.h"
+#include "qv/path.h"
 
 namespace store {
 namespace {
@@ -123,7 +125,8 @@ int get_common_appdata_dir(lua_State* L) {
   return push(L, own_folder(os::common_appdata_dir(), L"Qorvan"));
 }
 int get_appdata_dir(lua_State* L) { return push(L, own_folder(os::appdata_dir(), L"Tivorel")); }
-int get_tmpdata_dir(lua_State* L) { return push(L, own_folder(os::temp_dir(), L"Tivorel")); }
+// The program's own temporary folder: where its logs are, and no other user's to plant files in.
+int get_tmpdata_dir(lua_State* L) { return push(L, hostbase::GetTempDirectory()); }
 
 const QVLRT_METHOD kPathMethods[] = {
     {"get_file_name", get_file_name, 0},
@@ -155,8 +158,11 @@ int is_empty_directory(lua_State* L) {
     if (e.name.empty() || e.name[0] != L'.') return push(L, false);
   return push(L, true);
 }
+// A folder whose name holds "\" (POSIX) would name another folder when the Lua code hands the
+// text back: no folder is given then.
 int get_current_working_directory(lua_State* L) {
-  return push(L, os::to_path_text(os::current_dir()));
+  const std::wstring dir = os::current_dir();
+  return push(L, qv::path::has_windows_text(dir) ? os::to_path_text(dir) : std::wstring());
 }
 int set_current_working_directory(lua_State* L) {
   const std::wstring p = path_arg(L);

@@ -10,7 +10,7 @@ local netstat = "  TCP    127.0.0.1:5037         0.0.0.0:0              LISTENIN
 
 local calls = {}
 local raw_id
-local expected = 9
+local expected = 10
 local function done(name, ...)
   calls[name] = { n = select("#", ...), ... }
   local count = 0
@@ -19,6 +19,7 @@ local function done(name, ...)
     T.run("results", function()
       T.equal(calls.raw[2], "hello, world", "mode 0 output")
       T.equal(calls.raw[1], raw_id, "mode 0 id")
+      T.equal(calls.malformed[2], "a\239\191\189b\239\191\189", "malformed UTF-8 becomes U+FFFD")
       T.equal(calls.badging.n, 4, "mode 1 argument count")
       T.equal(calls.badging[2], "com.example.app", "package")
       T.equal(calls.badging[3], "Example", "label")
@@ -45,6 +46,7 @@ T.run("queue", function()
   P:Init()
   raw_id = P:AddCommand("fake_adb.exe out hello, err \" world\"", 0, -1,
     function(...) done("raw", ...) end)
+  P:AddCommand("fake_adb.exe hex 61ff62c3", 0, -1, function(...) done("malformed", ...) end)
   P:AddCommand("fake_adb.exe out \"" .. badging .. "\"", 1, -1, function(...) done("badging", ...) end)
   P:AddCommand("fake_adb.exe out \"" .. ss_line .. "\"", 2, -1, function(...) done("ss", ...) end)
   P:AddCommand("fake_adb.exe out \"" .. netstat .. "\"", 2, -1, function(...) done("netstat", ...) end)
