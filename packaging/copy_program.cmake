@@ -6,12 +6,13 @@
 cmake_minimum_required(VERSION 3.25)
 
 # What the program itself writes into its folder: the downloads database (with SQLite's side
-# files), the contact backups' index and the backups, named by their time.
+# files), the contact backups' index and the backups, named by their time (a second backup of
+# the same second gets "(2)" behind the name).
 set(user_data
   "Profiles/Download.db"
   "Profiles/Download.db-*"
   "Profiles/contactRecord.xml"
-  "Profiles/*年*月*日*时*分*秒")
+  "Profiles/*年*月*日*时*分*秒*")
 
 get_filename_component(STAGE "${STAGE}" ABSOLUTE)
 get_filename_component(DEST "${DEST}" ABSOLUTE)
