@@ -16,6 +16,8 @@ pkg=$work/tivorel
 mkdir -p "$pkg/DEBIAN" "$pkg/usr/lib/tivorel" "$pkg/usr/bin" "$pkg/usr/share/applications" \
   "$pkg/usr/share/doc/tivorel" "$pkg/usr/share/man/man1" "$out"
 cp -R "$root/." "$pkg/usr/lib/tivorel/"
+mkdir -p "$pkg/usr/share/lintian/overrides"
+install -m 644 "$here/lintian-overrides" "$pkg/usr/share/lintian/overrides/tivorel"
 install -m 755 "$here/tivorel.sh" "$pkg/usr/bin/tivorel"
 install -m 644 "$here/tivorel.desktop" "$pkg/usr/share/applications/tivorel.desktop"
 for size in 16 32 48 64 128 256; do
@@ -42,6 +44,16 @@ done < <(find "$pkg/usr/lib/tivorel" -type f -print0)
 mkdir -p "$work/debian"
 printf 'Source: tivorel\n\nPackage: tivorel\nArchitecture: any\n' > "$work/debian/control"
 mapfile -t programs < <(find "$pkg/usr/lib/tivorel" -type f -perm -u+x | sort)
+# The libraries the host opens itself at their first use (TIVOREL_OPENED_LIBRARIES, their
+# SONAMEs) are named by no program: an empty library that names them stands in for the host, so
+# that their packages become dependencies with the versions their shlibs files ask for.
+opened=()
+if [ -n "${TIVOREL_OPENED_LIBRARIES:-}" ]; then
+  for soname in $TIVOREL_OPENED_LIBRARIES; do opened+=("-l:$soname"); done
+  echo 'void tivorel_opens_these(void) {}' > "$work/opened.c"
+  "${CC:-cc}" -shared -o "$work/opened.so" "$work/opened.c" -Wl,--no-as-needed "${opened[@]}"
+  programs+=("$work/opened.so")
+fi
 shlibs=$(cd "$work" && dpkg-shlibdeps -O "${programs[@]}" | sed -n 's/^shlibs:Depends=//p')
 installed_size=$(du -sk --apparent-size "$pkg/usr" | cut -f1)
 

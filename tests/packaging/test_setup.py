@@ -6,6 +6,7 @@ import os
 import shutil
 import subprocess
 import tempfile
+import time
 import unittest
 import zipfile
 
@@ -35,14 +36,21 @@ class Setup(unittest.TestCase):
                        WINEPREFIX=prefix,
                        # Shortcuts stay in the prefix: no menu entries for this machine's desktop.
                        WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=")
+        cls.addClassCleanup(shutil.rmtree, cls.tmp, True)
+        cls.addClassCleanup(subprocess.run, ["wineserver", "-k"], env=cls.env,
+                            capture_output=True)
         for k in [k for k in cls.env if k.startswith("TIVOREL_") and "WINE" not in k]:
             del cls.env[k]
         cls.old_setup = cls.make_old_setup()
-
-    @classmethod
-    def tearDownClass(cls):
-        subprocess.run(["wineserver", "-k"], env=cls.env, capture_output=True)
-        shutil.rmtree(cls.tmp, ignore_errors=True)
+        # One server for the prefix through the whole test (each Wine start is then quick),
+        # started once the runner has made the prefix and the making's server has ended.
+        # Wine's system programs start with the first program and live as long as the server:
+        # they must not hold the pipes of the output this test reads.
+        quiet = dict(env=cls.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run([RUNNER, "cmd", "/c", "exit", "0"], check=True, timeout=600, **quiet)
+        subprocess.run(["wineserver", "-w"], timeout=120, **quiet)
+        subprocess.run([RUNNER, "--keep-server", "900"], check=True, timeout=60, **quiet)
+        subprocess.run([RUNNER, "cmd", "/c", "exit", "0"], check=True, timeout=300, **quiet)
 
     @classmethod
     def make_old_setup(cls):
@@ -54,14 +62,16 @@ class Setup(unittest.TestCase):
             f.write("[basic]\nappver=%s\n" % OLD_VERSION)
         with open(os.path.join(root, "xar", "retired.lua"), "w") as f:
             f.write("-- gone in the next version\n")
-        out = os.path.join(cls.tmp, "old", "setup.exe")
-        subprocess.run(["cmake", "-DROOT=" + root, "-DVERSION=" + OLD_VERSION,
+        out = os.path.join(cls.tmp, "old", "Tivorel-%s-old.exe" % OLD_VERSION)
+        made = subprocess.run(["cmake", "-DROOT=" + root, "-DVERSION=" + OLD_VERSION,
                         "-DVERSION_FOUR=%s.0" % OLD_VERSION, "-DARCH=" + ARCH,
                         "-DICON=" + os.path.join(pkgtest.PACKAGING, "..", "app", "res", "tivorel.ico"),
                         "-DOUTFILE=" + out, "-DWORK=" + os.path.join(cls.tmp, "old", "nsis"),
                         "-DMAKENSIS=" + MAKENSIS,
                         "-P", os.path.join(pkgtest.PACKAGING, "windows/make_setup.cmake")],
-                       check=True, capture_output=True)
+                              capture_output=True, text=True)
+        if made.returncode != 0:
+            raise RuntimeError("the earlier version's setup: " + made.stdout + made.stderr)
         return out
 
     def wine(self, *args, env=None, timeout=300):
@@ -90,14 +100,17 @@ class Setup(unittest.TestCase):
         run = self.wine(setup, "/S", *switches)
         self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
 
-    def uninstall(self, entry):
-        # As the control panel does: the uninstaller copies itself away and returns at once, so
-        # the prefix's programs are waited for.
+    def uninstall(self, root, entry):
+        # As the control panel does. The uninstaller copies itself away and returns at once; the
+        # copy removes the entry last, so its end is awaited there.
         command = entry["QuietUninstallString"]
         program, rest = command[1:].split('"', 1)
         run = self.wine(program, *rest.split())
         self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
-        subprocess.run(["wineserver", "-w"], env=self.env, timeout=300)
+        deadline = time.monotonic() + 180
+        while self.registry(root) and time.monotonic() < deadline:
+            time.sleep(0.5)
+        self.assertEqual(self.registry(root), {}, "the uninstaller did not finish")
 
     def appver(self, folder):
         with open(os.path.join(folder, "Profiles", "config.ini"), encoding="utf-8") as f:
@@ -149,10 +162,9 @@ class Setup(unittest.TestCase):
         self.assertTrue(os.path.isfile(os.path.join(folder, "Profiles", "Download.db")))
 
         # Uninstalled: the program and its entries go, what the user made stays.
-        self.uninstall(entry)
+        self.uninstall("HKCU", entry)
         self.assert_program(folder, False)
         self.assertFalse(os.path.exists(os.path.join(folder, "xar")))
-        self.assertEqual(self.registry("HKCU"), {})
         self.assertFalse(os.path.exists(link))
         for rel in [*USER_FILES, "Profiles/Download.db"]:
             with self.subTest(rel):
@@ -162,16 +174,16 @@ class Setup(unittest.TestCase):
         chosen = r"C:\Apps With Blanks\Tivorel"
         folder = self.unix(chosen)
         menu = self.unix(self.folder("ProgramData") + r"\Microsoft\Windows\Start Menu\Programs")
-        self.install(SETUP, "/AllUsers", "/D=" + chosen)
+        # As typed: "/D=" last and unquoted, blanks and all (Wine would quote one argument).
+        self.install(SETUP, "/AllUsers", *("/D=" + chosen).split(" "))
         entry = self.registry("HKLM")
         self.assertEqual(entry.get("InstallLocation"), chosen)
         self.assertEqual(entry.get("DisplayVersion"), pkgtest.VERSION)
         self.assert_program(folder, True)
         self.assertTrue(os.path.isfile(os.path.join(menu, "Tivorel.lnk")))
 
-        self.uninstall(entry)
+        self.uninstall("HKLM", entry)
         self.assertFalse(os.path.exists(folder), "nothing of the user's was there: all goes")
-        self.assertEqual(self.registry("HKLM"), {})
         self.assertFalse(os.path.exists(os.path.join(menu, "Tivorel.lnk")))
 
     def test_portable_zip_is_the_same_program_folder(self):
