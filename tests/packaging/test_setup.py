@@ -19,6 +19,7 @@ RUNNER = os.environ.get("TIVOREL_WINE_RUNNER", "")
 MAKENSIS = os.environ.get("TIVOREL_MAKENSIS", "makensis")
 ARCH = os.environ.get("TIVOREL_SETUP_ARCH", "x86")
 OLD_VERSION = "0.9.0"
+UPDATE_SERVER = "http://updates.example.test:8080"
 KEY = r"Software\Microsoft\Windows\CurrentVersion\Uninstall\Tivorel"
 PROGRAM_FILES = ("tivorel.exe", "tivorel_help.exe", "Profiles/config.ini", "xar/onload.lua",
                  "uninstall.exe")
@@ -112,9 +113,12 @@ class Setup(unittest.TestCase):
             time.sleep(0.5)
         self.assertEqual(self.registry(root), {}, "the uninstaller did not finish")
 
-    def appver(self, folder):
+    def config(self, folder, key):
         with open(os.path.join(folder, "Profiles", "config.ini"), encoding="utf-8") as f:
-            return [l.split("=", 1)[1].strip() for l in f if l.startswith("appver=")]
+            return [l.split("=", 1)[1].strip() for l in f if l.startswith(key + "=")]
+
+    def appver(self, folder):
+        return self.config(folder, "appver")
 
     def assert_program(self, folder, present):
         for rel in PROGRAM_FILES:
@@ -133,6 +137,8 @@ class Setup(unittest.TestCase):
         for rel, data in USER_FILES.items():
             with open(os.path.join(folder, rel), "wb") as f:
                 f.write(data)
+        with open(os.path.join(folder, "Profiles", "config.ini"), "a", newline="\r\n") as f:
+            f.write("updateserver=%s\n" % UPDATE_SERVER)  # the user's own
 
         # This version over the earlier one: same folder, its files replaced, the user's kept.
         self.install(SETUP)
@@ -144,6 +150,7 @@ class Setup(unittest.TestCase):
         self.assertEqual(self.registry("HKLM"), {})
         self.assert_program(folder, True)
         self.assertEqual(self.appver(folder), [pkgtest.VERSION])
+        self.assertEqual(self.config(folder, "updateserver"), [UPDATE_SERVER])
         self.assertFalse(os.path.exists(os.path.join(folder, "xar", "retired.lua")))
         for rel, data in USER_FILES.items():
             with open(os.path.join(folder, rel), "rb") as f:
