@@ -38,6 +38,8 @@ function(tiv_import_ondemand name library)
   add_library(tiv_ondemand_${name} STATIC ${_dir}/${name}_posix.cpp ${_dir}/ondemand_library_posix.cpp)
   target_include_directories(tiv_ondemand_${name} PRIVATE ${_dir} SYSTEM PUBLIC ${ARGN})
   target_compile_definitions(tiv_ondemand_${name} PRIVATE TIV_ONDEMAND_SONAME="${_soname}")
+  # What the Debian package must depend on beside what its programs name (packaging/).
+  set_property(GLOBAL APPEND PROPERTY TIVOREL_ONDEMAND_SONAMES ${_soname})
   target_link_libraries(tiv_ondemand_${name} PRIVATE tivorel_options PUBLIC ${CMAKE_DL_LIBS})
   tiv_import(${name}_ondemand DEPS tiv_ondemand_${name})
 endfunction()

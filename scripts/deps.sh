@@ -51,6 +51,7 @@ linux_packages=(
   libcurl4-openssl-dev libudev-dev nettle-dev googletest libgtest-dev libgmock-dev
   adb nginx python3 sqlite3 curl zip unzip p7zip-full
   clang libclang-rt-14-dev
+  dpkg-dev lintian
 )
 
 install_linux() {
@@ -64,14 +65,15 @@ install_windows() {
     apt_updated=0
   fi
   apt_install g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-tools wine wine32 xvfb xauth \
-    libz-mingw-w64-dev dpkg-dev tcl ccache cmake ninja-build autoconf automake libtool make
+    libz-mingw-w64-dev dpkg-dev tcl ccache cmake ninja-build autoconf automake libtool make \
+    nsis python3
   "$here/cross-deps.sh"
   if ! runs_32bit; then install_windows_x64; fi
 }
 
 # The 64-bit Windows test build, for machines where 32-bit Wine cannot run.
 install_windows_x64() {
-  apt_install g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 xvfb xauth
+  apt_install g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 xvfb xauth nsis python3
   "$here/cross-deps.sh" x86_64-w64-mingw32
 }
 

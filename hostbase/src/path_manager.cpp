@@ -61,7 +61,11 @@ void CPathManager::Fill() {
   const std::wstring exe = GetExePath();
   exe_dir_ = exe.empty() ? std::wstring() : DirectoryOf(exe);
   search_dir_ = exe_dir_;
-  profile_dir_ = exe_dir_ + L"Profiles\\";
+  // A profile folder of the user's own where the program folder cannot be written: the Linux
+  // package's starter names one, as the program there belongs to root.
+  const std::wstring own_profile = os::environment(kProfileDirVariable);
+  profile_dir_ = own_profile.empty() ? exe_dir_ + L"Profiles\\"
+                                     : with_backslash(qv::path::to_windows_text(own_profile));
   temp_dir_ = GetTempDirectory();
   xar_dir_ = exe_dir_ + L"xar";
 }

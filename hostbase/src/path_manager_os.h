@@ -14,6 +14,7 @@ std::wstring app_temp_dir();
 std::wstring user_data_path();     // CSIDL_APPDATA or $XDG_DATA_HOME (~/.local/share)
 std::wstring common_data_path();   // CSIDL_COMMON_APPDATA or /var/lib
 bool make_dir(const std::wstring& path);  // true when it exists afterwards
+std::wstring environment(const char* name);  // a variable's value; empty when it is not set
 void set_last_error(unsigned long code);
 unsigned long last_error();
 

@@ -148,6 +148,11 @@ std::wstring user_data_path() { return from_env("XDG_DATA_HOME", "/.local/share"
 
 std::wstring common_data_path() { return L"/var/lib"; }
 
+std::wstring environment(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? qv::text::utf8_to_wide(v) : std::wstring();
+}
+
 bool make_dir(const std::wstring& path) {
   std::string p = qv::text::wide_to_utf8(path);
   while (!p.empty() && p.back() == '/') p.pop_back();

@@ -3,6 +3,8 @@
 #include <shlobj.h>
 #include <windows.h>
 
+#include <string>
+
 namespace hostbase::os {
 
 std::wstring command_line() {
@@ -50,6 +52,16 @@ std::wstring special_folder(int csidl) {
 
 std::wstring user_data_path() { return special_folder(CSIDL_APPDATA); }
 std::wstring common_data_path() { return special_folder(CSIDL_COMMON_APPDATA); }
+
+std::wstring environment(const char* name) {
+  const std::wstring wide_name(name, name + std::char_traits<char>::length(name));  // ASCII
+  const DWORD n = GetEnvironmentVariableW(wide_name.c_str(), nullptr, 0);
+  if (n == 0) return {};
+  std::wstring value(n, L'\0');
+  const DWORD got = GetEnvironmentVariableW(wide_name.c_str(), &value[0], n);
+  value.resize(got < n ? got : 0);
+  return value;
+}
 
 bool make_dir(const std::wstring& path) {
   if (CreateDirectoryW(path.c_str(), nullptr)) return true;

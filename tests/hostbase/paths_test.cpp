@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "hostbase/path_manager.h"
+#include "test_env.h"
 
 #include "qv/path.h"
 #include "qv/text.h"
@@ -31,6 +32,32 @@ TEST(PathManager, DirectoriesHangOffTheProgramDirectory) {
   EXPECT_EQ(hostbase::DirectoryOf(program), exe);
   EXPECT_TRUE(fs::is_regular_file(native(program))) << "the program's own file";
   EXPECT_FALSE(fs::exists(native(pm.GetProfileDir()))) << "the profile folder is not created";
+}
+
+// A program folder the user cannot write (the Linux package's) gets its profile folder named
+// from outside; the other folders stay with the program.
+TEST(PathManager, ProfileDirIsTheNamedFolderWhenOneIsNamed) {
+  const fs::path own = fs::temp_directory_path() / "tivorel own profile";
+  const std::string with_end = (own / "").u8string();
+  const struct {
+    std::string value;
+    bool named;
+  } cases[] = {{own.u8string(), true}, {with_end, true}, {"", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value);
+    set_test_env(hostbase::kProfileDirVariable, c.value.c_str());
+    hostbase::CPathManager pm;
+    const std::wstring profile = pm.GetProfileDir();
+    if (c.named) {
+      EXPECT_EQ(native(profile), own / "");
+      EXPECT_NE(profile.substr(profile.size() - 2), L"\\\\") << "one separator at the end";
+      EXPECT_FALSE(fs::exists(own)) << "the profile folder is not created";
+    } else {
+      EXPECT_EQ(profile, pm.GetExeDir() + L"Profiles\\");
+    }
+    EXPECT_EQ(pm.GetXarDir(), pm.GetExeDir() + L"xar");
+  }
+  set_test_env(hostbase::kProfileDirVariable, "");
 }
 
 TEST(PathManager, TempDirIsCreatedAsWindowsPathText) {

@@ -2,12 +2,15 @@
 """Writes the program's icon (resource 128 of tivorel.exe, the tray's default icon).
 
 Usage: make_icon.py OUT.ico
+       make_icon.py --png SIZE OUT.png    the same drawing as a PNG of SIZE pixels (the Linux
+                                          package's icons, made by the build)
 
 A rounded teal square with a white "T", at 16, 32 and 48 pixels, 32-bit with alpha. The icon is
 kept in the tree; run this again only to change it.
 """
 import struct
 import sys
+import zlib
 
 
 def pixel(size, x, y):
@@ -32,7 +35,27 @@ def image(size):
     return header + colour + bytes(mask_row * size)  # the alpha decides, the mask is clear
 
 
+def png(size):
+    """The drawing as a PNG: 8-bit RGBA rows, each behind filter type 0."""
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data +
+                struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
+    raw = b""
+    for y in range(size):
+        raw += b"\0"
+        for x in range(size):
+            b, g, r, a = pixel(size, x, y)
+            raw += bytes((r, g, b, a))
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) +
+            chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
+
+
 def main():
+    if len(sys.argv) == 4 and sys.argv[1] == "--png":
+        with open(sys.argv[3], "wb") as f:
+            f.write(png(int(sys.argv[2])))
+        return
     sizes = [16, 32, 48]
     images = [image(s) for s in sizes]
     out = struct.pack("<HHH", 0, 1, len(sizes))

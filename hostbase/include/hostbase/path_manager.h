@@ -5,12 +5,17 @@
 
 namespace hostbase {
 
+// Names the profile folder instead of the program directory's "Profiles" (the downloads
+// database and the contact backups go there): for a program folder the user cannot write.
+constexpr const char* kProfileDirVariable = "TIVOREL_PROFILE_DIR";
+
 class CPathManager {
  public:
   // Filled on the first call of any accessor, once per process.
   std::wstring GetExeDir();
   std::wstring GetSearchDir();
-  std::wstring GetProfileDir();  // program directory + "Profiles\" (not created)
+  // Program directory + "Profiles\", or the folder that TIVOREL_PROFILE_DIR names (not created)
+  std::wstring GetProfileDir();
   std::wstring GetTempDir();     // the program's temporary folder (GetTempDirectory)
   std::wstring GetXarDir();      // program directory + "xar", without a trailing "\"
 
