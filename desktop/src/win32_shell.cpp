@@ -10,6 +10,7 @@
 #include "hostbase/process_queue.h"
 #include "hostbase/profile.h"
 #include "hostbase/thread_pool.h"
+#include "hostbase/volume.h"
 #include "luabind/args.h"
 #include "luabind/lua_async_callback.h"
 #include "luabind/registration.h"
@@ -19,6 +20,7 @@
 #include "qv/message_loop.h"
 #include "qv/path.h"
 #include "qv/text.h"
+#include "qv/url_encode.h"
 
 #include <lauxlib.h>
 
@@ -30,23 +32,6 @@
 
 namespace desktop {
 
-std::string UrlEncode(const std::string& bytes) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(bytes.size());
-  for (unsigned char c : bytes) {
-    const bool keep = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                      c == '/' || c == '.';
-    if (keep) {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 0x0F];
-    }
-  }
-  return out;
-}
 
 std::vector<std::string> SplitString(const std::string& text, const std::string& delimiter) {
   std::vector<std::string> pieces;
@@ -628,18 +613,20 @@ int GetExtFiles(lua_State* L) {
   return 1;
 }
 
-// A volume that cannot be queried reports 0 bytes of 0.
+// A volume that cannot be queried reports 0 bytes of 0; a path still to be created is answered
+// for by the folder it would be created in.
 int DiskFreeSpace(lua_State* L) {
   const std::wstring path = luabind::check_wstring(L, 2);
   std::uint64_t total = 0, free = 0;
-  if (!os::disk_space(path, total, free)) total = free = 0;
+  if (!hostbase::VolumeSpace(path, total, free)) total = free = 0;
   lua_pushnumber(L, static_cast<lua_Number>(total));
   lua_pushnumber(L, static_cast<lua_Number>(free));
   return 2;
 }
 
 int URLEncode(lua_State* L) {
-  luabind::push_string(L, UrlEncode(luabind::check_string(L, 2)));
+  luabind::push_string(L, qv::text::url_encode(luabind::check_string(L, 2),
+                                                qv::text::url_keep::path_text));
   return 1;
 }
 

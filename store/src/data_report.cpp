@@ -4,17 +4,11 @@
 #include <cstdio>
 
 #include "luabind/args.h"
+#include "luabind/number_text.h"
 #include "store/mac_reader.h"
 
 namespace store {
 namespace {
-
-// A number's text as Lua writes it ("%.14g").
-std::string number_text(lua_Number n) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, LUA_NUMBER_FMT, n);
-  return buf;
-}
 
 // Strings as they are, numbers as their text; false for anything else.
 bool text_at(lua_State* L, int index, std::string& out) {
@@ -26,7 +20,7 @@ bool text_at(lua_State* L, int index, std::string& out) {
       return true;
     }
     case LUA_TNUMBER:
-      out = number_text(lua_tonumber(L, index));
+      out = luabind::number_text(lua_tonumber(L, index), luabind::number_style::as_lua);
       return true;
     default:
       return false;

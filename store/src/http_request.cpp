@@ -9,6 +9,7 @@
 #include "hostbase/profile.h"
 #include "luabind/args.h"
 #include "qv/text.h"
+#include "qv/url_encode.h"
 
 namespace store {
 namespace {
@@ -133,22 +134,6 @@ std::string valid_endpoint(std::string e) {
 
 std::string PercentDecode(const std::string& body) { return qv::text::percent_decode(body); }
 
-std::string UrlEncode(const std::string& bytes) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (char c : bytes) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    if ((u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9') || u == '-' ||
-        u == '.' || u == '_' || u == '~') {
-      out.push_back(c);
-    } else {
-      out.push_back('%');
-      out.push_back(kHex[u >> 4]);
-      out.push_back(kHex[u & 15]);
-    }
-  }
-  return out;
-}
 
 bool ParseAnswer(const std::string& text, Json::Value& root) {
   if (text.size() > kMaxAnswerBytes) return false;
@@ -217,7 +202,8 @@ update_settings ReadInstalledUpdateSettings() {
 std::string UpdateUrl(const update_settings& settings) {
   std::string endpoint = valid_endpoint(qv::text::wide_to_utf8(settings.endpoint));
   if (endpoint.empty()) endpoint = kDefaultUpdateEndpoint;
-  return endpoint + kUpdatePath + UrlEncode(qv::text::wide_to_utf8(settings.version));
+  return endpoint + kUpdatePath + qv::text::url_encode(qv::text::wide_to_utf8(settings.version),
+                                                    qv::text::url_keep::unreserved);
 }
 
 // ---- the object ----------------------------------------------------------------------------

@@ -12,9 +12,6 @@ namespace desktop {
 
 void RegisterWin32Shell(QVLRT_ENV env);
 
-// Digits, ASCII letters, "/" and "." stay; every other byte becomes %XX (upper-case hex).
-std::string UrlEncode(const std::string& bytes);
-
 // The non-empty pieces between whole-string delimiters; empty text or delimiter gives none.
 std::vector<std::string> SplitString(const std::string& text, const std::string& delimiter);
 

@@ -26,8 +26,6 @@ constexpr unsigned kMaxJsonDepth = 64;
 // Turns every "%" followed by two hexadecimal digits into that byte; anything else (also a "%"
 // too close to the end) is copied as it is.
 std::string PercentDecode(const std::string& body);
-// Percent-encodes everything but unreserved characters (A-Z a-z 0-9 - . _ ~).
-std::string UrlEncode(const std::string& bytes);
 
 // JSON text to a value within the bounds above; false when it does not parse or is too big.
 bool ParseAnswer(const std::string& text, Json::Value& root);

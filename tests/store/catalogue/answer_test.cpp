@@ -31,12 +31,6 @@ TEST(PercentDecode, Cases) {
   for (const auto& c : cases) EXPECT_EQ(c.out, PercentDecode(c.in)) << c.in;
 }
 
-TEST(UrlEncode, KeepsUnreservedOnly) {
-  EXPECT_EQ("1.0", UrlEncode("1.0"));
-  EXPECT_EQ("2.5%20beta%2B1~_-", UrlEncode("2.5 beta+1~_-"));
-  EXPECT_EQ("%26v%3D9%2F%3F%23", UrlEncode("&v=9/?#"));
-  EXPECT_EQ("%E4%B8%AD", UrlEncode("\xE4\xB8\xAD"));
-}
 
 TEST(ParseAnswer, BoundsAndFailures) {
   Json::Value v;
