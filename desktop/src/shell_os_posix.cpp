@@ -2,7 +2,7 @@
 #include "shell_os_posix.h"
 
 #include "desktop/log.h"
-#include "desktop/win32_shell.h"
+#include "shell_helpers.h"
 #include "qv/command_line.h"
 #include "qv/path.h"
 #include "qv/text.h"

@@ -1,6 +1,6 @@
 #include "shell_os.h"
 
-#include "desktop/win32_shell.h"
+#include "shell_helpers.h"
 
 #include <windows.h>
 // After windows.h:
