@@ -8,7 +8,7 @@
 #include "luabind/args.h"
 #include "qv/singleton_ex.h"
 #include "qv/text.h"
-#include "x_os.h"
+#include "network_os.h"
 
 namespace store {
 

@@ -1,6 +1,6 @@
 // What the filesystem utility objects need from the system: one implementation per target
 // (fs_utility_os_win32.cpp, fs_utility_os_posix.cpp); the program's file comes from hostbase
-// (fs_utility_os.cpp). Paths may use "\" or "/" on every target;
+// (program_path.cpp). Paths may use "\" or "/" on every target;
 // folders handed back use the program's path text ("\" separators, see to_path_text).
 #pragma once
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "x_os.h"
+#include "network_os.h"
 
 namespace {
 

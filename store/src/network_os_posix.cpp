@@ -1,5 +1,5 @@
 // Linux: adapters from getifaddrs (packet family) with sysfs facts; URL resolution with libcurl.
-#include "x_os.h"
+#include "network_os.h"
 
 #include <curl/curl.h>
 #include <ifaddrs.h>

@@ -1,4 +1,4 @@
-// The parts of the system interface that hostbase already knows: one copy in the program.
+// The program's file for the filesystem utilities, as hostbase knows it: one copy in the program.
 #include "fs_utility_os.h"
 
 #include "hostbase/path_manager.h"

@@ -1,5 +1,5 @@
 // Windows: adapters from the IP helper, NetBIOS and "ipconfig /all"; URL resolution with WinINet.
-#include "x_os.h"
+#include "network_os.h"
 
 // clang-format off
 #include <winsock2.h>
