@@ -60,7 +60,11 @@ void CLuaDataReport::on_response(std::int32_t, const qv::win32::net::http_respon
 
 void CLuaDataReport::on_error(std::int32_t, std::int32_t) { send_next(); }
 
-int CLuaDataReport::LuaReport(lua_State* L) {
+namespace {
+
+constexpr const char* kClassName = CLuaDataReport::kClassName;
+
+int LuaReport(lua_State* L) {
   auto* self = luabind::check_object<CLuaDataReport>(L, kClassName);
   luabind::check_table(L, 2);
   if (!self) return 0;
@@ -74,9 +78,11 @@ int CLuaDataReport::LuaReport(lua_State* L) {
   return 0;
 }
 
+}  // namespace
+
 const QVLRT_METHOD* CLuaDataReport::methods() {
   static const QVLRT_METHOD kMethods[] = {
-      {"Report", &CLuaDataReport::LuaReport, 0},
+      {"Report", LuaReport, 0},
       {nullptr, nullptr, 0},
   };
   return kMethods;

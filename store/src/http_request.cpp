@@ -14,6 +14,8 @@
 namespace store {
 namespace {
 
+constexpr const char* kClassName = CLuaSubHttpRequest::kClassName;
+
 const Json::Value* member(const Json::Value& object, const char* key) {
   if (!object.isObject()) return nullptr;
   return object.find(key, key + std::strlen(key));
@@ -304,9 +306,8 @@ std::unique_ptr<luabind::CLuaEvent> callback_at(lua_State* L, int index) {
   cb->Hold(L, index);  // anything but a function leaves it empty: the request runs unheard
   return cb;
 }
-}  // namespace
 
-int CLuaSubHttpRequest::LuaHttpRequest(lua_State* L) {
+int LuaHttpRequest(lua_State* L) {
   auto* self = luabind::check_object<CLuaSubHttpRequest>(L, kClassName);
   const auto type = luabind::check_int(L, 2);
   const std::string url = luabind::check_string(L, 3);
@@ -315,25 +316,27 @@ int CLuaSubHttpRequest::LuaHttpRequest(lua_State* L) {
   return 1;
 }
 
-int CLuaSubHttpRequest::LuaCheckUpdate(lua_State* L) {
+int LuaCheckUpdate(lua_State* L) {
   auto* self = luabind::check_object<CLuaSubHttpRequest>(L, kClassName);
   if (!self) return 0;
   lua_pushnumber(L, self->CheckUpdate(callback_at(L, 2)));
   return 1;
 }
 
-int CLuaSubHttpRequest::LuaCancle(lua_State* L) {
+int LuaCancle(lua_State* L) {
   auto* self = luabind::check_object<CLuaSubHttpRequest>(L, kClassName);
   const auto id = luabind::check_int(L, 2);
   if (self) self->Cancel(id);
   return 0;
 }
 
+}  // namespace
+
 const QVLRT_METHOD* CLuaSubHttpRequest::methods() {
   static const QVLRT_METHOD kMethods[] = {
-      {"HttpRequest", &CLuaSubHttpRequest::LuaHttpRequest, 0},
-      {"CheckUpdate", &CLuaSubHttpRequest::LuaCheckUpdate, 0},
-      {"Cancle", &CLuaSubHttpRequest::LuaCancle, 0},
+      {"HttpRequest", LuaHttpRequest, 0},
+      {"CheckUpdate", LuaCheckUpdate, 0},
+      {"Cancle", LuaCancle, 0},
       {nullptr, nullptr, 0},
   };
   return kMethods;

@@ -91,10 +91,6 @@ class CLuaSubHttpRequest : public qv::win32::net::asyn_http_event {
   // Forgets the request without calling its callback and starts the next one.
   void drop(std::int32_t id);
 
-  static int LuaHttpRequest(lua_State* L);
-  static int LuaCheckUpdate(lua_State* L);
-  static int LuaCancle(lua_State* L);
-
   settings_reader settings_;
   qv::win32::net::asyn_http http_;
   std::int32_t counter_ = 0;
