@@ -7,7 +7,8 @@ using namespace http_test;
 using namespace lua_host;
 
 TEST(LuaDirUtility, DeletingATreeNeverFollowsLinksOutOfIt) {
-  const fs::path root = scratch("lua_links");
+  const tiv_test::TempDir scratch;
+  const fs::path root = scratch.path();
   fs::create_directories(root / "outside");
   write_file(root / "outside" / "precious.txt", "keep");
   fs::create_directories(root / "tree");
@@ -21,7 +22,8 @@ TEST(LuaDirUtility, DeletingATreeNeverFollowsLinksOutOfIt) {
 }
 
 TEST(LuaDirUtility, DeletingATreeWhoseNamesHoldBackslashesChangesNothingOutsideIt) {
-  const hostile_tree::fixture f(scratch("lua_hostile_delete"));
+  const tiv_test::TempDir scratch;
+  const hostile_tree::fixture f(scratch.path());
   set_global("TREE", hostile_tree::fixture::lua_text(f.tree()));
   ASSERT_EQ("", run(kPrelude));
   EXPECT_EQ("", run(R"(check(dirs:delete_dir_tree(TREE) == true, "deleted"))"));
@@ -32,7 +34,8 @@ TEST(LuaDirUtility, DeletingATreeWhoseNamesHoldBackslashesChangesNothingOutsideI
 // A current folder whose name holds "\" cannot be written as Windows path text: handed to the
 // Lua code, it would name another folder when it comes back.
 TEST(LuaDirUtility, ACurrentFolderThatLuaCannotNameIsNotGiven) {
-  const fs::path root = scratch("lua_cwd");
+  const tiv_test::TempDir scratch;
+  const fs::path root = scratch.path();
   fs::create_directories(root / "a" / "b");
   fs::create_directories(root / "a\\b");
   const fs::path before = fs::current_path();

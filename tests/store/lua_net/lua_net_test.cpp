@@ -74,7 +74,8 @@ TEST(LuaPathUtility, GivesProgramAndDataFolders) {
 }
 
 TEST(LuaDirUtility, EmptinessTreesAndDeletion) {
-  const fs::path root = scratch("lua_dirs");
+  const tiv_test::TempDir scratch;
+  const fs::path root = scratch.path();
   set_global("ROOT", root.string() + "/");
   fs::create_directories(root / "empty");
   fs::create_directories(root / "one_file");
@@ -122,7 +123,8 @@ TEST(LuaDirUtility, EmptinessTreesAndDeletion) {
 }
 
 TEST(LuaFileUtility, SizesBeyondTwoGigabytesAreNumbers) {
-  const fs::path root = scratch("lua_sizes");
+  const tiv_test::TempDir scratch;
+  const fs::path root = scratch.path();
   {
     std::ofstream out(root / "big.bin", std::ios::binary);
     out.seekp((3LL << 30) - 1);
@@ -273,7 +275,8 @@ TEST(LuaAsynHttp, CollectingTheObjectEndsItsRequestQuietly) {
 
 TEST(LuaAsynHttpFile, DownloadsAndReportsErrors) {
   const auto& s = servers::get();
-  const fs::path dir = scratch("lua_file");
+  const tiv_test::TempDir scratch;
+  const fs::path dir = scratch.path();
   const std::string data = pattern(123456, 10);
   write_file(s.www / "lua_file.bin", data);
   set_servers();

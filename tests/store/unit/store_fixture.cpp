@@ -52,19 +52,6 @@ std::string quoted(const std::string& name) {
 
 }  // namespace
 
-scratch_dir::scratch_dir() {
-  static std::atomic<int> counter{0};
-  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-  path_ = std::filesystem::temp_directory_path() /
-          ("tivorel-store-" + std::to_string(stamp) + "-" + std::to_string(counter++));
-  std::filesystem::create_directories(path_);
-}
-
-scratch_dir::~scratch_dir() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-}
-
 std::string dump_of(const std::filesystem::path& db) {
   db_ptr conn = open_raw(db);
   if (!conn) return "<cannot open>";

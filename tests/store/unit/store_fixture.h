@@ -1,6 +1,8 @@
 // Shared helpers of the store tests: a scratch folder per test and a raw look into a database.
 #pragma once
 
+#include "temp_dir.h"
+
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -10,19 +12,8 @@
 
 namespace store_test {
 
-// A fresh folder under the system temporary folder, removed with its content afterwards.
-class scratch_dir {
- public:
-  scratch_dir();
-  ~scratch_dir();
-  scratch_dir(const scratch_dir&) = delete;
-  scratch_dir& operator=(const scratch_dir&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
- private:
-  std::filesystem::path path_;
-};
+// A fresh folder per test, removed with its content afterwards.
+using scratch_dir = tiv_test::TempDir;
 
 // The schema as the sqlite3 command-line client's ".schema" prints it.
 std::string schema_of(const std::filesystem::path& db);
