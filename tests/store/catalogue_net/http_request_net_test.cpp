@@ -186,13 +186,13 @@ TEST_F(HttpRequestNet, CancelFromInsideACallback) {
 class CheckUpdateNet : public HttpRequestNet {
  protected:
   void SetUp() override {
-    dir_ = scratch(std::string("update_") +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ = tmp_.path();
   }
   std::wstring config(const std::string& text) {
     write_file(dir_ / "config.ini", text);
     return (dir_ / "config.ini").wstring();
   }
+  const tiv_test::TempDir tmp_;
   fs::path dir_;
 };
 

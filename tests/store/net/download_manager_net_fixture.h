@@ -121,7 +121,7 @@ function logged() return table.concat(log, ";") end
 class DownloadManagerNet : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = scratch(::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ = tmp_.path();
     ASSERT_TRUE(db_.open(qv::path::fs_path_utf16(dir_ / "Download.db")));
     dm_ = std::make_unique<CLuaDownloadManager>(db_, poster_,
                                                 [this](store::file_download_events& queue) {
@@ -146,6 +146,7 @@ class DownloadManagerNet : public ::testing::Test {
   std::string target(const std::string& name) const { return qv::path::fs_path_utf8(dir_ / name); }
   std::string lua_string(const std::string& s) const { return "[[" + s + "]]"; }
 
+  const tiv_test::TempDir tmp_;  // outlives the database in it
   fs::path dir_;
   CSqliteManager db_;
   loop_poster poster_;
