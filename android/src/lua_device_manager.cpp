@@ -1,6 +1,7 @@
 #include "android/lua_device_manager.h"
 
 #include "luabind/args.h"
+#include "luabind/lua_object.h"
 #include "luabind/registration.h"
 #include "qv/singleton_ex.h"
 #include "usb_os.h"
@@ -195,12 +196,7 @@ int GetChangeType(lua_State* L) {
 }
 
 int InfoGc(lua_State* L) {
-  auto** block = static_cast<DeviceInfo**>(luaL_checkudata(L, 1, CLuaDeviceManager::kInfoClassName));
-  if (block && *block) {
-    std::unique_ptr<DeviceInfo> doomed(*block);
-    *block = nullptr;
-  }
-  return 0;
+  return luabind::delete_object<DeviceInfo>(L, CLuaDeviceManager::kInfoClassName);
 }
 
 const QVLRT_METHOD kInfoMethods[] = {

@@ -5,6 +5,7 @@
 // sys/block and proc/self/mounts, so that tests and demos run against a fixture tree.
 #include "usb_os.h"
 
+#include "hostbase/mount_table.h"
 #include "hostbase/path_manager.h"
 #include "qv/path.h"
 #include "qv/text.h"
@@ -132,22 +133,6 @@ std::string device_serial(const std::string& dir, const std::string& name) {
 
 std::wstring wide(const std::string& s) { return qv::text::utf8_to_wide(s); }
 
-// Octal escapes of the mount table ("\040" for a blank).
-std::string unescape_mount(const std::string& s) {
-  auto octal = [](char c) { return c >= '0' && c <= '7'; };
-  std::string out;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '\\' && i + 3 < s.size() && octal(s[i + 1]) &&
-        octal(s[i + 2]) && octal(s[i + 3])) {
-      out.push_back(static_cast<char>((s[i + 1] - '0') * 64 + (s[i + 2] - '0') * 8 + (s[i + 3] - '0')));
-      i += 3;
-    } else {
-      out.push_back(s[i]);
-    }
-  }
-  return out;
-}
-
 std::string storage_token(std::string s) {
   s = trim(s);
   for (char& c : s) {
@@ -244,24 +229,17 @@ std::vector<RemovableDrive> ListRemovableDrives() {
   std::vector<RemovableDrive> drives;
   if (storage.empty()) return drives;
 
-  FILE* mounts = std::fopen((root + "/proc/self/mounts").c_str(), "re");
-  if (!mounts) return drives;
   std::set<std::string> seen;
-  char line[8192];
-  while (std::fgets(line, sizeof line, mounts)) {
-    char dev[4096], mnt[4096];
-    if (std::sscanf(line, "%4095s %4095s", dev, mnt) != 2) continue;
-    std::string device(dev);
-    if (device.compare(0, 5, "/dev/") != 0) continue;
-    auto s = storage.find(device.substr(5));
+  for (const hostbase::MountEntry& mount : hostbase::ReadMountTable(root + "/proc/self/mounts")) {
+    if (mount.device.compare(0, 5, "/dev/") != 0) continue;
+    auto s = storage.find(mount.device.substr(5));
     if (s == storage.end()) continue;
-    const std::string mount_point = unescape_mount(mnt);
+    const std::string& mount_point = mount.mount_point;
     if (!seen.insert(mount_point).second) continue;
     std::wstring root_text = qv::path::to_windows_text(wide(mount_point));
     if (root_text.empty() || root_text.back() != L'\\') root_text += L'\\';
     drives.push_back({root_text, s->second});
   }
-  std::fclose(mounts);
   return drives;
 }
 

@@ -6,6 +6,7 @@
 // (adb_install_bench.py sets one up) ROUNDS times each way, InstallAPK of "AndroidCon.Manager"
 // against "adb -s SERIAL install -r APK", and prints the ratio.
 //   adb_bench --install SERIAL APK [ROUNDS]
+#include "free_port_posix.h"
 #include "android/adb_commands.h"
 #include "android/android_connect_manager.h"
 #include "android/lua_android_connect_manager.h"
@@ -30,20 +31,7 @@ using clock_type = std::chrono::steady_clock;
 
 namespace {
 
-int free_local_port() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  int port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
-    port = ntohs(a.sin_port);
-  }
-  ::close(fd);
-  return port;
-}
+using tiv_test::free_local_port;
 
 std::string run_direct(const std::wstring& line) {
   process_options o;

@@ -15,9 +15,6 @@ std::uint32_t tick_count();
 // The system's folder for temporary files, ending with a separator; "" when unknown.
 std::wstring temp_dir();
 
-// Total and caller-available bytes of the volume holding path; false when it cannot be queried.
-bool disk_space(const std::wstring& path, std::uint64_t& total, std::uint64_t& free);
-
 // ---- files (paths are never empty here) --------------------------------------------------------
 
 // Renames or moves a file or folder; an existing target is not replaced.

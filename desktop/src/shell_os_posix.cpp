@@ -2,7 +2,7 @@
 #include "shell_os_posix.h"
 
 #include "desktop/log.h"
-#include "desktop/win32_shell.h"
+#include "shell_helpers.h"
 #include "qv/command_line.h"
 #include "qv/path.h"
 #include "qv/text.h"
@@ -12,7 +12,6 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -184,14 +183,6 @@ std::wstring temp_dir() {
   std::string dir = (env && *env) ? env : "/tmp";
   if (dir.back() != '/') dir += '/';
   return qv::text::utf8_to_wide(dir);
-}
-
-bool disk_space(const std::wstring& path, std::uint64_t& total, std::uint64_t& free) {
-  struct statvfs st {};
-  if (path.empty() || statvfs(native(path).c_str(), &st) != 0) return false;
-  total = static_cast<std::uint64_t>(st.f_blocks) * st.f_frsize;
-  free = static_cast<std::uint64_t>(st.f_bavail) * st.f_frsize;
-  return true;
 }
 
 // ---- files -------------------------------------------------------------------------------------

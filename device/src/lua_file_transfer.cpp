@@ -2,6 +2,7 @@
 
 #include "device/file_transfer.h"
 #include "luabind/args.h"
+#include "luabind/lua_object.h"
 #include "luabind/lua_event.h"
 #include "luabind/registration.h"
 #include "qv/text.h"
@@ -54,16 +55,6 @@ using send_object = lua_object<file_sender>;
 using get_object = lua_object<file_getter>;
 using copy_object = lua_object<dir_copier>;
 
-template <typename T>
-int destroy(lua_State* L, const char* class_name) {
-  auto** block = static_cast<T**>(luaL_checkudata(L, 1, class_name));
-  if (block && *block) {
-    std::unique_ptr<T> doomed(*block);
-    *block = nullptr;
-  }
-  return 0;
-}
-
 // ---- SendFile.Manager.Class -------------------------------------------------------------------
 
 send_object* check_send(lua_State* L) { return luabind::check_object<send_object>(L, kSendFileClass); }
@@ -107,7 +98,7 @@ int SendUnInit(lua_State* L) {
   return 0;
 }
 
-int SendDelete(lua_State* L) { return destroy<send_object>(L, kSendFileClass); }
+int SendDelete(lua_State* L) { return luabind::delete_object<send_object>(L, kSendFileClass); }
 
 const QVLRT_METHOD kSendMethods[] = {
     {"Init", SendInit, 0},
@@ -183,7 +174,7 @@ int GetUnInit(lua_State* L) {
   return 0;
 }
 
-int GetGc(lua_State* L) { return destroy<get_object>(L, kGetFileClass); }
+int GetGc(lua_State* L) { return luabind::delete_object<get_object>(L, kGetFileClass); }
 
 const QVLRT_METHOD kGetMethods[] = {
     {"Init", GetInit, 0},
@@ -233,7 +224,7 @@ int CopyUnInit(lua_State* L) {
   return 0;
 }
 
-int CopyGc(lua_State* L) { return destroy<copy_object>(L, kDirCopyClass); }
+int CopyGc(lua_State* L) { return luabind::delete_object<copy_object>(L, kDirCopyClass); }
 
 const QVLRT_METHOD kCopyMethods[] = {
     {"Init", CopyInit, 0},

@@ -2,6 +2,7 @@
 
 #include "device/lua_file_transfer.h"
 #include "luabind/args.h"
+#include "luabind/lua_object.h"
 #include "luabind/lua_event.h"
 #include "luabind/registration.h"
 #include "qv/text.h"
@@ -130,13 +131,7 @@ int UnInit(lua_State* L) {
 }
 
 int Gc(lua_State* L) {
-  auto** block = static_cast<CLuaSocketMessageManager**>(luaL_checkudata(L, 1, kSocketManagerClass));
-  if (block && *block) {
-    // Owned by this userdata: QVLRT_PushQVObject stores the raw pointer, freed here once.
-    std::unique_ptr<CLuaSocketMessageManager> doomed(*block);
-    *block = nullptr;
-  }
-  return 0;
+  return luabind::delete_object<CLuaSocketMessageManager>(L, kSocketManagerClass);
 }
 
 const QVLRT_METHOD kManagerMethods[] = {

@@ -61,4 +61,12 @@ bool DeleteDirTree(const std::wstring& path) {
   return !os::exists(dir);
 }
 
+bool DeleteEmptyDir(const std::wstring& path) {
+  std::wstring dir = qv::path::to_native(path);
+  while (dir.size() > 1 && (dir.back() == L'/' || dir.back() == L'\\') &&
+         dir[dir.size() - 2] != L':')
+    dir.pop_back();
+  return !dir.empty() && os::remove_dir(dir);
+}
+
 }  // namespace hostbase

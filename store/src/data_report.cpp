@@ -4,17 +4,11 @@
 #include <cstdio>
 
 #include "luabind/args.h"
+#include "luabind/number_text.h"
 #include "store/mac_reader.h"
 
 namespace store {
 namespace {
-
-// A number's text as Lua writes it ("%.14g").
-std::string number_text(lua_Number n) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, LUA_NUMBER_FMT, n);
-  return buf;
-}
 
 // Strings as they are, numbers as their text; false for anything else.
 bool text_at(lua_State* L, int index, std::string& out) {
@@ -26,7 +20,7 @@ bool text_at(lua_State* L, int index, std::string& out) {
       return true;
     }
     case LUA_TNUMBER:
-      out = number_text(lua_tonumber(L, index));
+      out = luabind::number_text(lua_tonumber(L, index), luabind::number_style::as_lua);
       return true;
     default:
       return false;
@@ -66,7 +60,11 @@ void CLuaDataReport::on_response(std::int32_t, const qv::win32::net::http_respon
 
 void CLuaDataReport::on_error(std::int32_t, std::int32_t) { send_next(); }
 
-int CLuaDataReport::LuaReport(lua_State* L) {
+namespace {
+
+constexpr const char* kClassName = CLuaDataReport::kClassName;
+
+int LuaReport(lua_State* L) {
   auto* self = luabind::check_object<CLuaDataReport>(L, kClassName);
   luabind::check_table(L, 2);
   if (!self) return 0;
@@ -80,9 +78,11 @@ int CLuaDataReport::LuaReport(lua_State* L) {
   return 0;
 }
 
+}  // namespace
+
 const QVLRT_METHOD* CLuaDataReport::methods() {
   static const QVLRT_METHOD kMethods[] = {
-      {"Report", &CLuaDataReport::LuaReport, 0},
+      {"Report", LuaReport, 0},
       {nullptr, nullptr, 0},
   };
   return kMethods;

@@ -9,9 +9,12 @@
 #include "hostbase/profile.h"
 #include "luabind/args.h"
 #include "qv/text.h"
+#include "qv/url_encode.h"
 
 namespace store {
 namespace {
+
+constexpr const char* kClassName = CLuaSubHttpRequest::kClassName;
 
 const Json::Value* member(const Json::Value& object, const char* key) {
   if (!object.isObject()) return nullptr;
@@ -133,22 +136,6 @@ std::string valid_endpoint(std::string e) {
 
 std::string PercentDecode(const std::string& body) { return qv::text::percent_decode(body); }
 
-std::string UrlEncode(const std::string& bytes) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (char c : bytes) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    if ((u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9') || u == '-' ||
-        u == '.' || u == '_' || u == '~') {
-      out.push_back(c);
-    } else {
-      out.push_back('%');
-      out.push_back(kHex[u >> 4]);
-      out.push_back(kHex[u & 15]);
-    }
-  }
-  return out;
-}
 
 bool ParseAnswer(const std::string& text, Json::Value& root) {
   if (text.size() > kMaxAnswerBytes) return false;
@@ -217,7 +204,8 @@ update_settings ReadInstalledUpdateSettings() {
 std::string UpdateUrl(const update_settings& settings) {
   std::string endpoint = valid_endpoint(qv::text::wide_to_utf8(settings.endpoint));
   if (endpoint.empty()) endpoint = kDefaultUpdateEndpoint;
-  return endpoint + kUpdatePath + UrlEncode(qv::text::wide_to_utf8(settings.version));
+  return endpoint + kUpdatePath + qv::text::url_encode(qv::text::wide_to_utf8(settings.version),
+                                                    qv::text::url_keep::unreserved);
 }
 
 // ---- the object ----------------------------------------------------------------------------
@@ -318,9 +306,8 @@ std::unique_ptr<luabind::CLuaEvent> callback_at(lua_State* L, int index) {
   cb->Hold(L, index);  // anything but a function leaves it empty: the request runs unheard
   return cb;
 }
-}  // namespace
 
-int CLuaSubHttpRequest::LuaHttpRequest(lua_State* L) {
+int LuaHttpRequest(lua_State* L) {
   auto* self = luabind::check_object<CLuaSubHttpRequest>(L, kClassName);
   const auto type = luabind::check_int(L, 2);
   const std::string url = luabind::check_string(L, 3);
@@ -329,25 +316,27 @@ int CLuaSubHttpRequest::LuaHttpRequest(lua_State* L) {
   return 1;
 }
 
-int CLuaSubHttpRequest::LuaCheckUpdate(lua_State* L) {
+int LuaCheckUpdate(lua_State* L) {
   auto* self = luabind::check_object<CLuaSubHttpRequest>(L, kClassName);
   if (!self) return 0;
   lua_pushnumber(L, self->CheckUpdate(callback_at(L, 2)));
   return 1;
 }
 
-int CLuaSubHttpRequest::LuaCancle(lua_State* L) {
+int LuaCancle(lua_State* L) {
   auto* self = luabind::check_object<CLuaSubHttpRequest>(L, kClassName);
   const auto id = luabind::check_int(L, 2);
   if (self) self->Cancel(id);
   return 0;
 }
 
+}  // namespace
+
 const QVLRT_METHOD* CLuaSubHttpRequest::methods() {
   static const QVLRT_METHOD kMethods[] = {
-      {"HttpRequest", &CLuaSubHttpRequest::LuaHttpRequest, 0},
-      {"CheckUpdate", &CLuaSubHttpRequest::LuaCheckUpdate, 0},
-      {"Cancle", &CLuaSubHttpRequest::LuaCancle, 0},
+      {"HttpRequest", LuaHttpRequest, 0},
+      {"CheckUpdate", LuaCheckUpdate, 0},
+      {"Cancle", LuaCancle, 0},
       {nullptr, nullptr, 0},
   };
   return kMethods;

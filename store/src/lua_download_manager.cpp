@@ -53,24 +53,19 @@ CLuaDownloadManager::CLuaDownloadManager(CSqliteManager& db, work_poster& poster
 
 CLuaDownloadManager::~CLuaDownloadManager() = default;
 
-const QVLRT_METHOD* CLuaDownloadManager::methods() {
-  static const QVLRT_METHOD table[] = {
-      {"Init", &Init, 0},
-      {"DownLoadFile", &DownLoadFile, 0},
-      {"CancleTask", &CancleTask, 0},
-      {"StopTask", &StopTask, 0},
-      {"RestartTask", &RestartTask, 0},
-      {"AddDatebaseTask", &AddDatebaseTask, 0},
-      {"UpdateDatebaseTask", &UpdateDatebaseTask, 0},
-      {"GetNextTaskID", &GetNextTaskID, 0},
-      {nullptr, nullptr, 0},
-  };
-  return table;
-}
-
 void CLuaDownloadManager::OnMessage(std::intptr_t work_type) {
   if (work_type == kWorkInitTasks) deliver_stored_tasks();
   if (work_type == kWorkStartNext) queue_.run_deferred();
+}
+
+bool CLuaDownloadManager::start_init(lua_State* L, int index) {
+  if (init_called_) return false;
+  init_called_ = true;
+  if (lua_type(L, index) != LUA_TFUNCTION) return true;
+  init_callback_ = std::make_unique<luabind::CLuaEvent>();
+  init_callback_->Hold(L, index);
+  poster_.post_work(kWorkInitTasks);
+  return true;
 }
 
 void CLuaDownloadManager::deliver_stored_tasks() {
@@ -97,20 +92,17 @@ void CLuaDownloadManager::deliver_stored_tasks() {
   });
 }
 
+namespace {
+
 // Only the first call counts, whatever it is given: a later Init never stores a callback or
 // delivers the stored tasks again.
-int CLuaDownloadManager::Init(lua_State* L) {
+int Init(lua_State* L) {
   auto* self = self_of(L);
-  if (self == nullptr || self->init_called_) return 0;
-  self->init_called_ = true;
-  if (lua_type(L, 2) != LUA_TFUNCTION) return 0;
-  self->init_callback_ = std::make_unique<luabind::CLuaEvent>();
-  self->init_callback_->Hold(L, 2);
-  self->poster_.post_work(kWorkInitTasks);
+  if (self != nullptr) self->start_init(L, 2);
   return 0;
 }
 
-int CLuaDownloadManager::DownLoadFile(lua_State* L) {
+int DownLoadFile(lua_State* L) {
   auto* self = self_of(L);
   if (self == nullptr) return 0;
   const std::string url = luabind::check_string(L, 2);
@@ -122,11 +114,11 @@ int CLuaDownloadManager::DownLoadFile(lua_State* L) {
   d.show_name = u16(luabind::opt_string(L, 5));
   d.logo = u16(luabind::opt_string(L, 6));
   d.callback = make_callback(L, 7);
-  lua_pushinteger(L, self->queue_.download_file(std::move(d)));
+  lua_pushinteger(L, self->queue().download_file(std::move(d)));
   return 1;
 }
 
-int CLuaDownloadManager::AddDatebaseTask(lua_State* L) {
+int AddDatebaseTask(lua_State* L) {
   auto* self = self_of(L);
   if (self == nullptr) return 0;
   const auto id = luabind::opt_int<std::int32_t>(L, 2, 0);
@@ -135,45 +127,62 @@ int CLuaDownloadManager::AddDatebaseTask(lua_State* L) {
   const auto size = luabind::opt_int<std::int64_t>(L, 5, 0);
   const std::u16string path = u16(luabind::check_string(L, 6));
   // Arguments 7 (task type) and 8 (shown name) belong to the stored row, which stays as it is.
-  self->queue_.add_stored_task(id, wire_url(url), pos, size, path, make_callback(L, 9));
+  self->queue().add_stored_task(id, wire_url(url), pos, size, path, make_callback(L, 9));
   lua_pushinteger(L, id);
   return 1;
 }
 
-int CLuaDownloadManager::UpdateDatebaseTask(lua_State* L) {
+int UpdateDatebaseTask(lua_State* L) {
   auto* self = self_of(L);
   if (self == nullptr) return 0;
-  self->queue_.update_stored_task(
+  self->queue().update_stored_task(
       luabind::opt_int<std::int32_t>(L, 2, 0), luabind::opt_int<std::int64_t>(L, 3, 0),
       luabind::opt_int<std::int64_t>(L, 4, 0), luabind::opt_int<std::int32_t>(L, 5, 0));
   return 0;
 }
 
-int CLuaDownloadManager::GetNextTaskID(lua_State* L) {
+int GetNextTaskID(lua_State* L) {
   auto* self = self_of(L);
   if (self == nullptr) return 0;
-  lua_pushinteger(L, self->queue_.next_task_id());
+  lua_pushinteger(L, self->queue().next_task_id());
   return 1;
 }
 
-int CLuaDownloadManager::RestartTask(lua_State* L) {
+int RestartTask(lua_State* L) {
   auto* self = self_of(L);
-  if (self != nullptr) self->queue_.restart_task(luabind::opt_int<std::int32_t>(L, 2, 0));
+  if (self != nullptr) self->queue().restart_task(luabind::opt_int<std::int32_t>(L, 2, 0));
   return 0;
 }
 
-int CLuaDownloadManager::StopTask(lua_State* L) {
+int StopTask(lua_State* L) {
   auto* self = self_of(L);
-  if (self != nullptr) self->queue_.stop_task(luabind::opt_int<std::int32_t>(L, 2, 0));
+  if (self != nullptr) self->queue().stop_task(luabind::opt_int<std::int32_t>(L, 2, 0));
   return 0;
 }
 
-int CLuaDownloadManager::CancleTask(lua_State* L) {
+int CancleTask(lua_State* L) {
   auto* self = self_of(L);
   if (self != nullptr)
-    self->queue_.cancel_task(luabind::opt_int<std::int32_t>(L, 2, 0),
+    self->queue().cancel_task(luabind::opt_int<std::int32_t>(L, 2, 0),
                              luabind::opt_bool(L, 3, false));
   return 0;
+}
+
+}  // namespace
+
+const QVLRT_METHOD* CLuaDownloadManager::methods() {
+  static const QVLRT_METHOD table[] = {
+      {"Init", Init, 0},
+      {"DownLoadFile", DownLoadFile, 0},
+      {"CancleTask", CancleTask, 0},
+      {"StopTask", StopTask, 0},
+      {"RestartTask", RestartTask, 0},
+      {"AddDatebaseTask", AddDatebaseTask, 0},
+      {"UpdateDatebaseTask", UpdateDatebaseTask, 0},
+      {"GetNextTaskID", GetNextTaskID, 0},
+      {nullptr, nullptr, 0},
+  };
+  return table;
 }
 
 }  // namespace store

@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "qv/md5.h"
-#include "x_os.h"
+#include "network_os.h"
 
 namespace store {
 namespace {

@@ -11,7 +11,7 @@
 #include "luabind/args.h"
 #include "qv/singleton_ex.h"
 #include "qv/text.h"
-#include "x_os.h"
+#include "network_os.h"
 
 namespace store {
 
@@ -289,17 +289,21 @@ std::size_t CLuaAsyncGetURLLocate::task_count() {
 
 // ---- Lua -----------------------------------------------------------------------------------
 
-int CLuaAsyncGetURLLocate::LuaInit(lua_State* L) {
+namespace {
+
+constexpr const char* kClassName = CLuaAsyncGetURLLocate::kClassName;
+
+int LuaInit(lua_State* L) {
   if (auto* self = luabind::check_object<CLuaAsyncGetURLLocate>(L, kClassName)) self->Init();
   return 0;
 }
 
-int CLuaAsyncGetURLLocate::LuaUnInit(lua_State* L) {
+int LuaUnInit(lua_State* L) {
   if (auto* self = luabind::check_object<CLuaAsyncGetURLLocate>(L, kClassName)) self->UnInit();
   return 0;
 }
 
-int CLuaAsyncGetURLLocate::LuaAddCommand(lua_State* L) {
+int LuaAddCommand(lua_State* L) {
   auto* self = luabind::check_object<CLuaAsyncGetURLLocate>(L, kClassName);
   const std::wstring url = luabind::check_wstring(L, 2);
   if (!self) return 0;
@@ -309,26 +313,28 @@ int CLuaAsyncGetURLLocate::LuaAddCommand(lua_State* L) {
   return 1;
 }
 
-int CLuaAsyncGetURLLocate::LuaCancleTask(lua_State* L) {
+int LuaCancleTask(lua_State* L) {
   auto* self = luabind::check_object<CLuaAsyncGetURLLocate>(L, kClassName);
   const auto id = luabind::check_int(L, 2);
   if (self) self->CancleTask(id);
   return 0;
 }
 
-int CLuaAsyncGetURLLocate::LuaCancleAllTask(lua_State* L) {
+int LuaCancleAllTask(lua_State* L) {
   if (auto* self = luabind::check_object<CLuaAsyncGetURLLocate>(L, kClassName))
     self->CancleAllTask();
   return 0;
 }
 
+}  // namespace
+
 const QVLRT_METHOD* CLuaAsyncGetURLLocate::methods() {
   static const QVLRT_METHOD kMethods[] = {
-      {"Init", &CLuaAsyncGetURLLocate::LuaInit, 0},
-      {"UnInit", &CLuaAsyncGetURLLocate::LuaUnInit, 0},
-      {"AddCommand", &CLuaAsyncGetURLLocate::LuaAddCommand, 0},
-      {"CancleTask", &CLuaAsyncGetURLLocate::LuaCancleTask, 0},
-      {"CancleAllTask", &CLuaAsyncGetURLLocate::LuaCancleAllTask, 0},
+      {"Init", LuaInit, 0},
+      {"UnInit", LuaUnInit, 0},
+      {"AddCommand", LuaAddCommand, 0},
+      {"CancleTask", LuaCancleTask, 0},
+      {"CancleAllTask", LuaCancleAllTask, 0},
       {nullptr, nullptr, 0},
   };
   return kMethods;

@@ -1,5 +1,6 @@
 // The runner and the client front with the real stock ADB client. The ADB server runs on a
 // private port, so that a server of the user's is never touched, and is killed at the end.
+#include "free_port_posix.h"
 #include "android/adb_commands.h"
 #include "android/adb_output.h"
 #include "runner_fixture.h"
@@ -15,20 +16,7 @@ using namespace tiv::android::test;
 
 namespace {
 
-int free_local_port() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  int port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
-    port = ntohs(a.sin_port);
-  }
-  ::close(fd);
-  return port;
-}
+using tiv_test::free_local_port;
 
 bool something_listens(int port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);

@@ -10,10 +10,12 @@
 #include "hostbase/archive_extractor.h"
 #include "hostbase/path_manager.h"
 #include "loop_fixture.h"
+#include "temp_dir.h"
 #include "test_env.h"
 #include "zip_writer.h"
 
 #include <chrono>
+#include <memory>
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
@@ -104,11 +106,8 @@ class DriverManagerTest : public LoopTest, public DriverInstallCallback {
   void SetUp() override {
     LoopTest::SetUp();
     hostbase::SetArchiveExtractor(&desktop::ExtractAll);
-    const std::string stamp =
-        std::to_string(process_number()) + "_" +
-        std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
-    dir = fs::temp_directory_path() / ("tivorel_driver_test_" + stamp);
-    fs::create_directories(dir);
+    tmp = std::make_unique<tiv_test::TempDir>();
+    dir = tmp->path();
     log = dir / "installer.log";
     hold = dir / "hold";
     set_env("FAKE_INSTALLER_LOG", log.u8string());
@@ -122,8 +121,7 @@ class DriverManagerTest : public LoopTest, public DriverInstallCallback {
     std::remove(hold.u8string().c_str());
     manager.reset();
     hostbase::SetArchiveExtractor(nullptr);
-    std::error_code ec;
-    fs::remove_all(dir, ec);
+    tmp.reset();
     LoopTest::TearDown();
   }
 
@@ -166,6 +164,7 @@ class DriverManagerTest : public LoopTest, public DriverInstallCallback {
     return run_until([&] { return results.size() >= n; });
   }
 
+  std::unique_ptr<tiv_test::TempDir> tmp;
   fs::path dir, log, hold;
   std::string installer;
   std::unique_ptr<CDriverManager> manager;

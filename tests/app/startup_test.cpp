@@ -2,6 +2,8 @@
 // on the real engine.
 #include <gtest/gtest.h>
 
+#include "temp_dir.h"
+
 #include "app/startup.h"
 
 #include "qv/text.h"
@@ -177,8 +179,8 @@ TEST(InitEngine, RegistersTheLuaClassesAndObjectsInTheirOrder) {
 }
 
 TEST(RunStartupScripts, RunsTheFiveInOrderSkippingMissingAndFailingOnes) {
-  const fs::path dir = fs::temp_directory_path() /
-      ("tivorel_scripts_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+  const tiv_test::TempDir tmp;
+  const fs::path dir = tmp.path();
   fs::create_directories(dir / "luacode");
   auto write = [&](const char* file, const char* text) {
     std::ofstream(dir / "luacode" / file) << text;
@@ -204,5 +206,4 @@ TEST(RunStartupScripts, RunsTheFiveInOrderSkippingMissingAndFailingOnes) {
   lua_getglobal(L, "ScriptOrder");
   EXPECT_STREQ(lua_tostring(L, -1), "host,assoc,macro,");
   lua_pop(L, 1);
-  fs::remove_all(dir);
 }

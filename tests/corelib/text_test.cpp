@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "qv/text.h"
+#include "qv/url_encode.h"
 
 using namespace qv::text;
 
@@ -119,6 +120,29 @@ TEST(Text, PercentDecodingKeepsWhatIsNotAnEscapeAndStaysInsideTheText) {
       {"", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(c.out, percent_decode(c.in)) << c.in;
+}
+
+// The shell's rule keeps "/" and "." only; a request's query value keeps the unreserved marks.
+TEST(Text, UrlEncodingKeepsWhatTheNamedRuleKeeps) {
+  const struct {
+    std::string in;
+    url_keep keep;
+    std::string out;
+  } cases[] = {
+      {"AZaz09/.", url_keep::path_text, "AZaz09/."},
+      {"a b-c", url_keep::path_text, "a%20b%2Dc"},
+      {"_~:?=&%+", url_keep::path_text, "%5F%7E%3A%3F%3D%26%25%2B"},
+      {"\xC3\xA9", url_keep::path_text, "%C3%A9"},
+      {std::string("a\0b", 3), url_keep::path_text, "a%00b"},
+      {"\xFF", url_keep::path_text, "%FF"},
+      {"", url_keep::path_text, ""},
+      {"1.0", url_keep::unreserved, "1.0"},
+      {"2.5 beta+1~_-", url_keep::unreserved, "2.5%20beta%2B1~_-"},
+      {"&v=9/?#", url_keep::unreserved, "%26v%3D9%2F%3F%23"},
+      {"\xE4\xB8\xAD", url_keep::unreserved, "%E4%B8%AD"},
+      {std::string("\0", 1), url_keep::unreserved, "%00"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(url_encode(c.in, c.keep), c.out) << c.in;
 }
 
 // Text kept as UTF-8 comes out of the validity pass as a trip through wide text leaves it:

@@ -1,4 +1,5 @@
 #include "qv/xml.h"
+#include "temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -20,24 +21,7 @@ xml::element_ptr parse(const std::string& text) {
   return p.root();
 }
 
-class TempDir {
- public:
-  TempDir() {
-    path_ = fs::temp_directory_path() /
-            ("tiv_xml_" + std::to_string(reinterpret_cast<std::uintptr_t>(this)) + "_" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(path_);
-    fs::create_directories(path_);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using tiv_test::TempDir;
 
 const char kDoc[] =
     "<Root a='1'>"

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "temp_dir.h"
+
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/read.hpp>
@@ -27,33 +29,16 @@ namespace asio = boost::asio;
 using asio::ip::tcp;
 
 // A fresh folder per test, removed afterwards.
-class temp_folder {
+class temp_folder : public tiv_test::TempDir {
  public:
-  temp_folder() {
-    static int counter = 0;
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ = fs::temp_directory_path() /
-            ("tiv_xfer_" + std::string(info->name()) + "_" + std::to_string(pid()) + "_" + std::to_string(counter++));
-    fs::remove_all(path_);
-    fs::create_directories(path_);
-  }
-  ~temp_folder() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  const fs::path& path() const { return path_; }
   // The path as the Lua code hands it over: UTF-8, Windows separators.
   std::string text(const std::string& rel = "") const {
-    std::string s = (rel.empty() ? path_ : path_ / fs::u8path(rel)).u8string();
+    std::string s = (rel.empty() ? path() : path() / fs::u8path(rel)).u8string();
     for (auto& c : s) {
       if (c == '/') c = '\\';
     }
     return s;
   }
-
- private:
-  static long pid();
-  fs::path path_;
 };
 
 inline void write_file(const fs::path& file, const std::string& bytes) {

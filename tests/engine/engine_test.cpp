@@ -2,6 +2,8 @@
 // pushed objects with __gc, protected calls that log, chunks from modules, packages, bitmaps.
 #include <gtest/gtest.h>
 
+#include "temp_dir.h"
+
 #include "qv_engine.h"
 
 #include <lauxlib.h>
@@ -114,22 +116,14 @@ class Engine : public ::testing::Test {
     ASSERT_EQ(QVLRT_RegisterGlobalObj(env, m), 0);
   }
 
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("tivorel_engine_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-    fs::create_directories(dir_);
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
   fs::path write(const fs::path& rel, const std::string& text) {
     fs::path p = dir_ / rel;
     fs::create_directories(p.parent_path());
     std::ofstream(p, std::ios::binary) << text;
     return p;
   }
-  fs::path dir_;
+  const tiv_test::TempDir tmp_;
+  const fs::path dir_ = tmp_.path();
 };
 
 }  // namespace

@@ -2,6 +2,8 @@
 // by system (read-only entries, links, the thread's last error).
 #pragma once
 
+#include "temp_dir.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -17,19 +19,14 @@ void make_read_only(const fs::path& p);
 std::uint32_t thread_error();
 void clear_thread_error();
 
-class scratch {
+class scratch : public tiv_test::TempDir {
  public:
-  scratch();
-  ~scratch();
-  const fs::path& root() const { return root_; }
+  const fs::path& root() const { return path(); }
   // Creates a file with text, and its folders.
   fs::path file(const std::string& relative, const std::string& text = "x") const;
   fs::path dir(const std::string& relative) const;
   // The path as the program's path text: "\" separators.
   static std::wstring text(const fs::path& p);
-
- private:
-  fs::path root_;
 };
 
 }  // namespace hostbase::test

@@ -51,3 +51,30 @@ TEST(DeleteDirTree, LinksAreRemovedWithoutTouchingWhatTheyPointTo) {
   EXPECT_EQ(kDirTreeInvalidArgument, thread_error());
   EXPECT_TRUE(fs::exists(outside / "keep.txt"));
 }
+
+TEST(DeleteEmptyDir, RemovesOnlyAnEmptyFolderWithOrWithoutTrailingSeparators) {
+  scratch s;
+  s.file("full/a.txt");
+  s.file("plain.txt");
+  const struct {
+    const char* name;
+    std::wstring path;
+    bool removed;
+  } cases[] = {
+      {"empty", scratch::text(s.dir("e1")), true},
+      {"trailing \\", scratch::text(s.dir("e2")) + L"\\", true},
+      {"trailing / twice", fs::path(s.dir("e3")).generic_wstring() + L"//", true},
+      {"not empty", scratch::text(s.root() / "full"), false},
+      {"a file", scratch::text(s.root() / "plain.txt"), false},
+      {"missing", scratch::text(s.root() / "missing"), false},
+      {"no path", L"", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(DeleteEmptyDir(c.path), c.removed);
+  }
+  EXPECT_FALSE(fs::exists(s.root() / "e1"));
+  EXPECT_FALSE(fs::exists(s.root() / "e3"));
+  EXPECT_TRUE(fs::exists(s.root() / "full" / "a.txt"));
+  EXPECT_TRUE(fs::exists(s.root() / "plain.txt"));
+}

@@ -2,6 +2,8 @@
 // against the system's own GetPrivateProfileStringW, which is what keeps the POSIX reader honest.
 #include <gtest/gtest.h>
 
+#include "temp_dir.h"
+
 #include "hostbase/profile.h"
 
 #include "qv/text.h"
@@ -39,9 +41,8 @@ TEST(Profile, LooksUpLikeTheWindowsProfileFunctions) {
       {"value with =", "[basic]\nappver=a=b\n", "a=b"},
       {"empty file", "", "1.0"},
   };
-  const fs::path dir = fs::temp_directory_path() /
-      ("tivorel_ini_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-  fs::create_directories(dir);
+  const tiv_test::TempDir tmp;
+  const fs::path dir = tmp.path();
   int n = 0;
   for (const Case& c : cases) {
     // A new file per case: Windows caches the profile it read last.
@@ -59,5 +60,4 @@ TEST(Profile, LooksUpLikeTheWindowsProfileFunctions) {
   }
   EXPECT_EQ(hostbase::ReadProfileString(L"basic", L"appver", L"1.0", (dir / "missing.ini").wstring(), 9),
             L"1.0");
-  fs::remove_all(dir);
 }

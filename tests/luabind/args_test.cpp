@@ -1,6 +1,7 @@
 // The argument layer: the one number-to-integer rule, the defaults of opt_*, strings as bytes,
 // the errors of check_*, and Lua errors unwinding C++ frames.
 #include "luabind/args.h"
+#include "luabind/number_text.h"
 
 #include <gtest/gtest.h>
 #include <lualib.h>
@@ -345,6 +346,30 @@ TEST(LuaErrors, UnwindCppFramesAndTheStateKeepsRunning) {
   ASSERT_EQ(0, QVLRT_LuaCall(L, 0, 1, "test"));
   EXPECT_EQ(17, lua_tointeger(L, -1));
   lua_settop(L, top);
+}
+
+}  // namespace
+
+namespace {
+
+// The request headers write whole numbers in decimal; reports take a number as Lua writes it.
+TEST(NumberText, EachRuleWritesItsOwnText) {
+  const struct {
+    lua_Number n;
+    number_style style;
+    const char* text;
+  } cases[] = {
+      {42, number_style::as_lua, "42"},
+      {1e15, number_style::as_lua, "1e+15"},
+      {2.5, number_style::as_lua, "2.5"},
+      {-0.1, number_style::as_lua, "-0.1"},
+      {42, number_style::decimal, "42"},
+      {1e15, number_style::decimal, "1000000000000000"},
+      {-4294967296.0, number_style::decimal, "-4294967296"},
+      {2.5, number_style::decimal, "2.5"},
+      {1e300, number_style::decimal, "1e+300"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(number_text(c.n, c.style), c.text) << c.n;
 }
 
 }  // namespace

@@ -81,7 +81,8 @@ TEST(HttpDate, FormatsUtcWithCLocaleNames) {
 
 TEST(AsynHttpFile, DownloadsIntoTheTarget) {
   const auto& s = servers::get();
-  const fs::path dir = scratch("plain");
+  const tiv_test::TempDir scratch;
+  const fs::path dir = scratch.path();
   const std::string data = pattern(2500000, 2);
   write_file(s.www / "file_plain.bin", data);
   const fs::path target = dir / "plain.bin";
@@ -99,7 +100,8 @@ TEST(AsynHttpFile, DownloadsIntoTheTarget) {
 
 TEST(AsynHttpFile, AnEmptyBodyMakesAnEmptyFile) {
   const auto& s = servers::get();
-  const fs::path dir = scratch("empty");
+  const tiv_test::TempDir scratch;
+  const fs::path dir = scratch.path();
   write_file(s.www / "file_empty.bin", "");
   file_events ev = download(s.nginx("/file_empty.bin"), dir / "e.bin");
   ASSERT_EQ(1u, ev.readies.size());
@@ -112,7 +114,8 @@ TEST(AsynHttpFile, AnUnchangedTargetIsNotModified) {
   // nginx answers 304 only when If-Modified-Since equals its Last-Modified text exactly, so this
   // also proves the date text.
   const auto& s = servers::get();
-  const fs::path dir = scratch("unchanged");
+  const tiv_test::TempDir scratch;
+  const fs::path dir = scratch.path();
   write_file(s.www / "file_same.bin", pattern(5000, 3));
   const fs::path target = dir / "same.bin";
   write_file(target, "the local copy");
@@ -133,7 +136,8 @@ TEST(AsynHttpFile, AnUnchangedTargetIsNotModified) {
 
 TEST(AsynHttpFile, ResumesAtTheOffsetTheServerNames) {
   const auto& s = servers::get();
-  const fs::path dir = scratch("resume");
+  const tiv_test::TempDir scratch;
+  const fs::path dir = scratch.path();
   const std::string data = pattern(2000, 4);
   write_file(s.www / "file_resume.bin", data);
   const fs::path target = dir / "r.bin";
@@ -150,7 +154,8 @@ TEST(AsynHttpFile, ResumesAtTheOffsetTheServerNames) {
 
 TEST(AsynHttpFile, AFullAnswerToAResumeLeavesNoStaleBytes) {
   const auto& s = servers::get();
-  const fs::path dir = scratch("stale");
+  const tiv_test::TempDir scratch;
+  const fs::path dir = scratch.path();
   const std::string data = pattern(3000, 5);
   write_file(s.www / "file_stale.bin", data);
   const fs::path target = dir / "s.bin";
@@ -171,7 +176,8 @@ TEST(AsynHttpFile, PositionsBeyondFourGigabytes) {
   // A sparse file of 5 GiB on the server; the last 120 bytes are asked for and must land at
   // their 64-bit offset of the (sparse) temporary file.
   const auto& s = servers::get();
-  const fs::path dir = scratch("huge");
+  const tiv_test::TempDir scratch;
+  const fs::path dir = scratch.path();
   const std::uint64_t size = 5ULL << 30;
   const std::string tail = pattern(120, 6);
   {
@@ -201,7 +207,8 @@ TEST(AsynHttpFile, PositionsBeyondFourGigabytes) {
 
 TEST(AsynHttpFile, AnHttpErrorLeavesTheTargetAlone) {
   const auto& s = servers::get();
-  const fs::path dir = scratch("missing");
+  const tiv_test::TempDir scratch;
+  const fs::path dir = scratch.path();
   const fs::path target = dir / "m.bin";
   write_file(target, "keep me");
   file_events ev = download(s.nginx("/no/such/file.bin"), target);
@@ -213,7 +220,8 @@ TEST(AsynHttpFile, AnHttpErrorLeavesTheTargetAlone) {
 
 TEST(AsynHttpFile, AFailedTransferKeepsAnExistingTarget) {
   const auto& s = servers::get();
-  const fs::path dir = scratch("failed");
+  const tiv_test::TempDir scratch;
+  const fs::path dir = scratch.path();
   // Cut inside the body (the head of the canonical answer is 54 bytes long).
   const std::string url = s.fault("/cut/58");
   const fs::path target = dir / "f.bin";
@@ -238,7 +246,8 @@ TEST(AsynHttpFile, AFailedTransferKeepsAnExistingTarget) {
 
 TEST(AsynHttpFile, OneDownloadAtATimeAndCloseIsSilent) {
   const auto& s = servers::get();
-  const fs::path dir = scratch("once");
+  const tiv_test::TempDir scratch;
+  const fs::path dir = scratch.path();
   file_events ev;
   asyn_http_file f(&ev);
   EXPECT_FALSE(f.request_file(1, "", {}, (dir / "a").wstring()));
@@ -269,7 +278,8 @@ TEST(AsynHttpFile, OneDownloadAtATimeAndCloseIsSilent) {
 
 TEST(AsynHttpFile, TheOwnerMayDestroyItFromAProgressReport) {
   const auto& s = servers::get();
-  const fs::path dir = scratch("destroy");
+  const tiv_test::TempDir scratch;
+  const fs::path dir = scratch.path();
   file_events ev;
   auto f = std::make_unique<asyn_http_file>(&ev);
   ev.on_progress = [&] {

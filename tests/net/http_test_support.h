@@ -3,6 +3,7 @@
 #pragma once
 
 #include "qv/message_loop.h"
+#include "temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -130,15 +131,6 @@ inline std::string pattern(std::size_t n, unsigned seed = 1) {
     c = static_cast<char>(x >> 24);
   }
   return s;
-}
-
-// A fresh, empty folder for one test's files.
-inline fs::path scratch(const std::string& name) {
-  fs::path p = fs::current_path() / "http_scratch" / name;
-  std::error_code ec;
-  fs::remove_all(p, ec);
-  fs::create_directories(p);
-  return p;
 }
 
 }  // namespace http_test

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "qv/xml.h"
+#include "temp_dir.h"
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -22,30 +23,7 @@ namespace tiv_test_files {
 
 namespace fs = std::filesystem;
 
-class TempDir {
- public:
-  TempDir() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ = fs::temp_directory_path() / (std::string("tiv_files_") + info->test_suite_name() +
-                                         "_" + info->name() + "_" + std::to_string(counter()++));
-    fs::remove_all(path_);
-    fs::create_directories(path_);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const fs::path& path() const { return path_; }
-
- private:
-  static int& counter() {
-    static int n = 0;
-    return n;
-  }
-  fs::path path_;
-};
+using TempDir = tiv_test::TempDir;
 
 inline void WriteFile(const fs::path& file, const std::string& bytes) {
   std::ofstream out(file, std::ios::binary | std::ios::trunc);

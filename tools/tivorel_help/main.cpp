@@ -21,6 +21,7 @@
 
 #include "android/android_connect_manager.h"
 #include "android/child_process.h"
+#include "hostbase/shared_blocks.h"
 #include "qv/command_line.h"
 #include "qv/text.h"
 #include "qv/share_memory.h"
@@ -35,7 +36,6 @@ namespace {
 using qv::win32::multiprocess::share_memory;
 namespace fs = std::filesystem;
 
-constexpr const char* kDefaultBlock = "TivorelAdbCommon";
 // Written into the output block when the stock client cannot be started.
 constexpr const char* kNoStockClient = "cannot run the stock ADB client";
 // Reading stops when the client ends; a server it left holding the pipe is not waited for.
@@ -89,7 +89,8 @@ void log_line(const std::string& text) {
 
 int main(int argc, char** argv) {
   std::wstring block_name = tivorel_help::os::environment_variable(L"TIVOREL_ADB_BLOCK");
-  output_block block(block_name.empty() ? kDefaultBlock : qv::text::wide_to_utf8(block_name));
+  output_block block(block_name.empty() ? hostbase::kAdbBlockName
+                                         : qv::text::wide_to_utf8(block_name));
   if (!block.is_open()) log_line("cannot open the output block; output is dropped");
 
   // Why the stock client runs the command, when the server gave a reason to (its version).

@@ -21,7 +21,8 @@ import zipfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 VPHONE = os.path.join(HERE, "vphone.py")
 sys.path.insert(0, HERE)
-import vphone  # noqa: E402
+import vp_commands  # noqa: E402
+import vp_shell  # noqa: E402
 
 ADB = os.environ.get("TIVOREL_ADB") or shutil.which("adb")
 LIMIT = 60  # seconds; a command that takes longer is hung
@@ -709,13 +710,13 @@ class ShellLineTest(unittest.TestCase):
         ]
         for line, tokens in cases:
             with self.subTest(line=line):
-                self.assertEqual(vphone.tokenize(line), tokens)
+                self.assertEqual(vp_shell.tokenize(line), tokens)
 
     def test_bad_lines_are_syntax_errors(self):
         for line in ("echo 'open", 'echo "open', "echo >", "sleep 1 &"):
             with self.subTest(line=line):
-                with self.assertRaises(vphone.ShellSyntaxError):
-                    vphone.tokenize(line)
+                with self.assertRaises(vp_shell.ShellSyntaxError):
+                    vp_shell.tokenize(line)
 
     def test_package_of(self):
         cases = [
@@ -726,7 +727,7 @@ class ShellLineTest(unittest.TestCase):
         ]
         for path, content, package in cases:
             with self.subTest(path=path, package=package):
-                self.assertEqual(vphone.package_of(path, content), package)
+                self.assertEqual(vp_commands.package_of(path, content), package)
 
 
 if __name__ == "__main__":

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "hostbase/message_window.h"
+#include "hostbase/shared_blocks.h"
 #include "qv/critical_section.h"
 #include "qv/event.h"
 #include "qv/message_loop.h"
@@ -33,7 +34,7 @@ class CAndroidConnectManager : public hostbase::MessageHandler {
  public:
   // The client learns the block it writes from this environment variable.
   static constexpr const wchar_t* kBlockVariable = L"TIVOREL_ADB_BLOCK";
-  static constexpr const char* kCommonBlock = "TivorelAdbCommon";
+  static constexpr const char* kCommonBlock = hostbase::kAdbBlockName;
   static constexpr const char* kQuickBlock = "TivorelAdbQuick";
   // The client's exit code when it found no stock ADB client to run.
   static constexpr int kNoStockClientExitCode = 127;

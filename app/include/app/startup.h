@@ -2,6 +2,7 @@
 // the engine, the start-up scripts, the UI package and the message loop.
 #pragma once
 
+#include "hostbase/shared_blocks.h"
 #include "qv/share_memory.h"
 #include "qv_engine.h"
 
@@ -10,8 +11,8 @@
 
 namespace app {
 
-constexpr const char* kInstanceBlockName = "TivorelMulProcess";
-constexpr const char* kAdbBlockName = "TivorelAdbCommon";
+using hostbase::kAdbBlockName;
+using hostbase::kInstanceBlockName;
 constexpr const wchar_t* kMessageWindowName = L"TivorelMessageWnd";
 
 // The engine operations start-up uses; Real() gives the engine's own.

@@ -2,6 +2,8 @@
 // command lines that later starts of the program forward through the single-instance block.
 #pragma once
 
+#include "hostbase/shared_blocks.h"
+
 #include <cstdint>
 #include <map>
 #include <string>
@@ -14,7 +16,7 @@ class share_memory;
 namespace desktop {
 
 // The block that later starts write their command lines into.
-constexpr char kInstanceBlockName[] = "TivorelMulProcess";
+using hostbase::kInstanceBlockName;
 
 // Name -> value, first occurrence wins.
 using SwitchMap = std::map<std::u16string, std::u16string>;

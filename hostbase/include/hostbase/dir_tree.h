@@ -17,6 +17,9 @@ constexpr std::uint32_t kDirTreeInvalidArgument = 20100001;
 // afterwards. An empty path, or one that is not an existing folder (a file, a link, nothing),
 // sets the thread's last error to kDirTreeInvalidArgument and gives false without deleting.
 bool DeleteDirTree(const std::wstring& path);
+// Removes an empty folder; "\" and "/" both separate and a trailing separator is allowed. False
+// when it is not there, not empty or cannot be removed.
+bool DeleteEmptyDir(const std::wstring& path);
 
 // One entry of a folder listing, as the system reports it without following links.
 struct DirEntry {

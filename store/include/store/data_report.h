@@ -40,8 +40,6 @@ class CLuaDataReport : public qv::win32::net::asyn_http_event {
   void on_error(std::int32_t request_id, std::int32_t error_code) override;
   void send_next();
 
-  static int LuaReport(lua_State* L);
-
   qv::win32::net::asyn_http http_;
   std::string machine_id_;
   std::deque<std::string> pending_;  // report URLs; nothing fills it until reports are settled

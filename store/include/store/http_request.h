@@ -26,8 +26,6 @@ constexpr unsigned kMaxJsonDepth = 64;
 // Turns every "%" followed by two hexadecimal digits into that byte; anything else (also a "%"
 // too close to the end) is copied as it is.
 std::string PercentDecode(const std::string& body);
-// Percent-encodes everything but unreserved characters (A-Z a-z 0-9 - . _ ~).
-std::string UrlEncode(const std::string& bytes);
 
 // JSON text to a value within the bounds above; false when it does not parse or is too big.
 bool ParseAnswer(const std::string& text, Json::Value& root);
@@ -92,10 +90,6 @@ class CLuaSubHttpRequest : public qv::win32::net::asyn_http_event {
   void start_next();
   // Forgets the request without calling its callback and starts the next one.
   void drop(std::int32_t id);
-
-  static int LuaHttpRequest(lua_State* L);
-  static int LuaCheckUpdate(lua_State* L);
-  static int LuaCancle(lua_State* L);
 
   settings_reader settings_;
   qv::win32::net::asyn_http http_;

@@ -41,16 +41,11 @@ class CLuaDownloadManager {
   // The Lua methods in table order.
   static const QVLRT_METHOD* methods();
 
- private:
-  static int Init(lua_State* L);
-  static int DownLoadFile(lua_State* L);
-  static int CancleTask(lua_State* L);
-  static int StopTask(lua_State* L);
-  static int RestartTask(lua_State* L);
-  static int AddDatebaseTask(lua_State* L);
-  static int UpdateDatebaseTask(lua_State* L);
-  static int GetNextTaskID(lua_State* L);
+  // The first call only: keeps the Lua function at `index` (when it is one) and posts the
+  // delivery of the stored tasks to it. False when Init was called before.
+  bool start_init(lua_State* L, int index);
 
+ private:
   void deliver_stored_tasks();
 
   CSqliteManager& db_;

@@ -16,17 +16,9 @@ class CLuaTaocanManager {
   // The Lua methods in table order.
   static const QVLRT_METHOD* methods();
 
- private:
-  static int IsTaocanExist(lua_State* L);
-  static int CreateTaocan(lua_State* L);
-  static int AddToTaocan(lua_State* L);
-  static int GetTaocanInfo(lua_State* L);
-  static int ModifyTaocanInfo(lua_State* L);
-  static int DeleteTaocanItem(lua_State* L);
-  static int DropTaocan(lua_State* L);
-  static int GetAllTaocan(lua_State* L);
-  static int UpdateTaoAPKInfo(lua_State* L);
+  taocan_manager& bundles() { return bundles_; }
 
+ private:
   taocan_manager bundles_;
 };
 

@@ -71,12 +71,6 @@ class CLuaAsyncGetURLLocate : private qv::win32::multithread::thread,
   // The final URL, opened on a thread of its own; empty once an abort has come since `mark`.
   std::wstring resolve(const std::wstring& url, unsigned mark);
 
-  static int LuaInit(lua_State* L);
-  static int LuaUnInit(lua_State* L);
-  static int LuaAddCommand(lua_State* L);
-  static int LuaCancleTask(lua_State* L);
-  static int LuaCancleAllTask(lua_State* L);
-
   hostbase::CMessageWindow* window_;
   url_opener opener_;
   std::shared_ptr<abort_state> aborts_;

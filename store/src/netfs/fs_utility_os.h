@@ -1,6 +1,6 @@
 // What the filesystem utility objects need from the system: one implementation per target
 // (fs_utility_os_win32.cpp, fs_utility_os_posix.cpp); the program's file comes from hostbase
-// (fs_utility_os.cpp). Paths may use "\" or "/" on every target;
+// (program_path.cpp). Paths may use "\" or "/" on every target;
 // folders handed back use the program's path text ("\" separators, see to_path_text).
 #pragma once
 
@@ -15,10 +15,6 @@ bool exists(const std::wstring& path);
 // Size in bytes of an existing entry that is not a folder; -1 otherwise.
 std::int64_t file_size(const std::wstring& path);
 bool make_dir(const std::wstring& path);  // false when it already exists
-bool remove_dir(const std::wstring& path);
-bool remove_file(const std::wstring& path);
-// Clears what would stop the entry from being deleted (the read-only attribute or mode).
-void make_deletable(const std::wstring& path, bool is_dir);
 
 std::wstring current_dir();
 bool set_current_dir(const std::wstring& path);
@@ -27,11 +23,6 @@ std::wstring module_path();
 // The system folders, without a trailing separator; empty when unknown.
 std::wstring common_appdata_dir();
 std::wstring appdata_dir();
-
-// The size and the type of the file system that holds the path: on Windows the volume named by
-// its first component, on POSIX the file system of the path or of its nearest existing parent.
-bool partition_space(const std::wstring& path, std::uint64_t& total, std::uint64_t& available);
-std::wstring partition_format(const std::wstring& path);
 
 void set_last_error(std::uint32_t code);
 

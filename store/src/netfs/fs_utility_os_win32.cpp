@@ -13,11 +13,6 @@ std::wstring without_trailing_separator(std::wstring s) {
   return s;
 }
 
-std::wstring with_trailing_separator(std::wstring s) {
-  if (!s.empty() && s.back() != L'\\' && s.back() != L'/') s += L'\\';
-  return s;
-}
-
 std::wstring special_folder(int csidl) {
   wchar_t buf[MAX_PATH] = {};
   if (FAILED(::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buf))) return {};
@@ -63,16 +58,6 @@ bool make_dir(const std::wstring& path) {
   return !path.empty() && ::CreateDirectoryW(path.c_str(), nullptr) != 0;
 }
 
-bool remove_dir(const std::wstring& path) {
-  return ::RemoveDirectoryW(without_trailing_separator(path).c_str()) != 0;
-}
-
-bool remove_file(const std::wstring& path) { return ::DeleteFileW(path.c_str()) != 0; }
-
-void make_deletable(const std::wstring& path, bool) {
-  ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-}
-
 std::wstring current_dir() {
   const DWORD n = ::GetCurrentDirectoryW(0, nullptr);
   if (n == 0) return {};
@@ -97,32 +82,6 @@ std::wstring module_path() {
 
 std::wstring common_appdata_dir() { return special_folder(CSIDL_COMMON_APPDATA); }
 std::wstring appdata_dir() { return special_folder(CSIDL_APPDATA); }
-
-namespace {
-// The volume named by the path's first component ("C:\", "\\server\" and so on).
-std::wstring root_of(const std::wstring& path) {
-  const std::size_t s = path.find_first_of(L"\\/");
-  return s == std::wstring::npos ? std::wstring() : path.substr(0, s + 1);
-}
-}  // namespace
-
-bool partition_space(const std::wstring& path, std::uint64_t& total, std::uint64_t& available) {
-  ULARGE_INTEGER avail{}, all{}, free_all{};
-  const std::wstring root = root_of(path);
-  if (root.empty() || !::GetDiskFreeSpaceExW(root.c_str(), &avail, &all, &free_all)) return false;
-  total = all.QuadPart;
-  available = avail.QuadPart;
-  return true;
-}
-
-std::wstring partition_format(const std::wstring& path) {
-  wchar_t fs[MAX_PATH + 1] = {};
-  const std::wstring root = root_of(path);
-  if (root.empty() || !::GetVolumeInformationW(with_trailing_separator(root).c_str(), nullptr, 0,
-                                               nullptr, nullptr, nullptr, fs, MAX_PATH + 1))
-    return {};
-  return fs;
-}
 
 void set_last_error(std::uint32_t code) { ::SetLastError(code); }
 

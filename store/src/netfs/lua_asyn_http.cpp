@@ -3,6 +3,8 @@
 
 #include "luabind/args.h"
 #include "luabind/lua_event.h"
+#include "luabind/lua_object.h"
+#include "luabind/number_text.h"
 #include "luabind/registration.h"
 #include "qv/asyn_http_file.h"
 
@@ -30,15 +32,6 @@ constexpr const char* kOnFileError = "on_asyn_http_file_error";
 
 // ---- tables from Lua ----
 
-std::string number_text(lua_Number n) {
-  char buf[64];
-  if (std::floor(n) == n && std::fabs(n) < 9.2e18)
-    std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(n));
-  else
-    std::snprintf(buf, sizeof buf, "%.14g", n);
-  return buf;
-}
-
 std::string bytes_at(lua_State* L, int index) {
   std::size_t n = 0;
   const char* s = lua_tolstring(L, index, &n);  // only called on strings: no conversion
@@ -57,7 +50,7 @@ bool read_headers(lua_State* L, int index, http_header_list& out) {
       lua_pop(L, 2);
       return false;
     }
-    out.set(bytes_at(L, -2), vt == LUA_TSTRING ? bytes_at(L, -1) : number_text(lua_tonumber(L, -1)));
+    out.set(bytes_at(L, -2), vt == LUA_TSTRING ? bytes_at(L, -1) : luabind::number_text(lua_tonumber(L, -1), luabind::number_style::decimal));
     lua_pop(L, 1);
   }
   return true;
@@ -205,47 +198,6 @@ class lua_asyn_http_file : public asyn_http_file_event {
   CLuaEvent on_error_;
 };
 
-// ---- methods shared by both classes ----
-
-template <typename T>
-int attach_event(lua_State* L, const char* class_name) {
-  T* self = luabind::check_object<T>(L, class_name);
-  if (!self) return 0;
-  // Only a string names an event (a number is not converted).
-  CLuaEvent* slot =
-      lua_type(L, 2) == LUA_TSTRING ? self->slot(luabind::opt_string(L, 2)) : nullptr;
-  if (!slot || lua_type(L, 3) != LUA_TFUNCTION) {
-    lua_pushboolean(L, 0);
-    return 1;
-  }
-  slot->Hold(L, 3);
-  lua_pushboolean(L, 1);
-  return 1;
-}
-
-template <typename T>
-int detach_event(lua_State* L, const char* class_name) {
-  T* self = luabind::check_object<T>(L, class_name);
-  if (!self) return 0;
-  CLuaEvent* slot =
-      lua_type(L, 2) == LUA_TSTRING ? self->slot(luabind::opt_string(L, 2)) : nullptr;
-  lua_pushboolean(L, slot != nullptr && slot->Release());
-  return 1;
-}
-
-// The object belongs to Lua: its userdata block holds the only pointer to it, so the raw
-// delete here is the end of its life; the block is cleared so later calls find nothing.
-template <typename T>
-int collect(lua_State* L, const char* class_name) {
-  auto** block = static_cast<T**>(luaL_checkudata(L, 1, class_name));
-  if (block && *block) {
-    T* object = *block;
-    *block = nullptr;
-    delete object;
-  }
-  return 0;
-}
-
 // ---- "qv.win32.net.asyn_http" ----
 
 int http_request_method(lua_State* L) {
@@ -292,9 +244,9 @@ int http_close(lua_State* L) {
   return 0;
 }
 
-int http_attach(lua_State* L) { return attach_event<lua_asyn_http>(L, kHttpClass); }
-int http_detach(lua_State* L) { return detach_event<lua_asyn_http>(L, kHttpClass); }
-int http_gc(lua_State* L) { return collect<lua_asyn_http>(L, kHttpClass); }
+int http_attach(lua_State* L) { return luabind::attach_event<lua_asyn_http>(L, kHttpClass); }
+int http_detach(lua_State* L) { return luabind::detach_event<lua_asyn_http>(L, kHttpClass); }
+int http_gc(lua_State* L) { return luabind::delete_object<lua_asyn_http>(L, kHttpClass); }
 
 const QVLRT_METHOD kHttpMethods[] = {
     {"request", http_request_method, 0}, {"is_requesting", http_is_requesting, 0},
@@ -333,9 +285,9 @@ int file_close(lua_State* L) {
   return 0;
 }
 
-int file_attach(lua_State* L) { return attach_event<lua_asyn_http_file>(L, kFileClass); }
-int file_detach(lua_State* L) { return detach_event<lua_asyn_http_file>(L, kFileClass); }
-int file_gc(lua_State* L) { return collect<lua_asyn_http_file>(L, kFileClass); }
+int file_attach(lua_State* L) { return luabind::attach_event<lua_asyn_http_file>(L, kFileClass); }
+int file_detach(lua_State* L) { return luabind::detach_event<lua_asyn_http_file>(L, kFileClass); }
+int file_gc(lua_State* L) { return luabind::delete_object<lua_asyn_http_file>(L, kFileClass); }
 
 const QVLRT_METHOD kFileMethods[] = {
     {"request_file", file_request, 0}, {"is_requesting", file_is_requesting, 0},

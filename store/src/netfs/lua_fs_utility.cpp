@@ -5,6 +5,7 @@
 #include "fs_utility_os.h"
 #include "hostbase/dir_tree.h"
 #include "hostbase/path_manager.h"
+#include "hostbase/volume.h"
 #include "luabind/args.h"
 #include "luabind/registration.h"
 #include "qv/path.h"
@@ -170,7 +171,7 @@ int set_current_working_directory(lua_State* L) {
 }
 int delete_dir(lua_State* L) {
   const std::wstring p = path_arg(L);
-  return push(L, require_path(p) && os::remove_dir(p));
+  return push(L, require_path(p) && hostbase::DeleteEmptyDir(p));
 }
 int delete_dir_tree_m(lua_State* L) { return push(L, delete_dir_tree(path_arg(L))); }
 int make_dir(lua_State* L) {
@@ -215,7 +216,7 @@ const QVLRT_METHOD kFileMethods[] = {
 // disk utility: the partition that holds the path (a path without any separator has none)
 bool space_of(lua_State* L, std::uint64_t& total, std::uint64_t& available) {
   const std::wstring p = path_arg(L);
-  return require_path(p) && !path_root(p).empty() && os::partition_space(p, total, available);
+  return require_path(p) && !path_root(p).empty() && hostbase::VolumeSpace(p, total, available);
 }
 int get_partition_capacity(lua_State* L) {
   std::uint64_t total = 0, available = 0;
@@ -232,7 +233,7 @@ int get_partition_utilization_ratio(lua_State* L) {
 }
 int get_disk_format(lua_State* L) {
   const std::wstring p = path_arg(L);
-  return push(L, require_path(p) && !path_root(p).empty() ? os::partition_format(p)
+  return push(L, require_path(p) && !path_root(p).empty() ? hostbase::VolumeFormat(p)
                                                           : std::wstring());
 }
 
