@@ -21,8 +21,11 @@ end
 T.run("driver", function()
   T.equal(D:Init(), true, "Init")
   local package, target, kind = D:GetDriverURL("", "")
-  -- The test hosts are 32-bit on 32-bit Windows, or Linux: both use the 32-bit installer.
-  T.equal(package, "driver_001.zip", "package")
+  -- The system's own architecture decides, not the host's: 64-bit Windows (Windows names it in
+  -- PROCESSOR_ARCHITEW6432 to a 32-bit program) takes the 64-bit installer; 32-bit Windows and
+  -- Linux take the 32-bit one.
+  local arch = os.getenv("PROCESSOR_ARCHITEW6432") or os.getenv("PROCESSOR_ARCHITECTURE") or ""
+  T.equal(package, arch:upper() == "AMD64" and "driver_002.zip" or "driver_001.zip", "package")
   T.equal(target, "android_winusb.inf", "target")
   T.equal(kind, 2, "install type")
 
