@@ -21,4 +21,9 @@ std::wstring open_final_url(const std::wstring& url, const std::atomic<bool>& ab
 // that its own clean-up at the program's end comes after the end of the requests.
 void prepare_url_opening();
 
+// Has `wait` run when the program ends, before the libraries clean up (POSIX). Windows ends the
+// remaining threads itself, and a thread that ends while the program's end holds the runtime's
+// exit lock would wait for it: nothing is registered there.
+void wait_at_exit(void (*wait)());
+
 }  // namespace store::os

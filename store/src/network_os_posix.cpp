@@ -2,6 +2,8 @@
 #include "network_os.h"
 
 #include <curl/curl.h>
+
+#include <cstdlib>
 #include <ifaddrs.h>
 #include <linux/if_packet.h>
 #include <net/if.h>
@@ -82,6 +84,8 @@ std::string sysfs_description(const std::string& name, const std::string& dir, b
 }
 
 std::vector<adapter_source> adapter_sources() { return {&read_interfaces}; }
+
+void wait_at_exit(void (*wait)()) { std::atexit(wait); }
 
 void prepare_url_opening() {
   static std::once_flag once;

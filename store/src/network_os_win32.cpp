@@ -153,6 +153,8 @@ bool read_ipconfig(std::vector<adapter_record>& out) {
 // waiting for the server), so an abandoned request finishes or times out by itself.
 void prepare_url_opening() {}
 
+void wait_at_exit(void (*)()) {}
+
 std::wstring open_final_url(const std::wstring& url, const std::atomic<bool>&) {
   HINTERNET root = InternetOpenW(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
   if (!root) return {};

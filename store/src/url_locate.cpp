@@ -20,7 +20,7 @@ using qv::win32::multithread::event;
 namespace {
 
 // The threads of requests. One left behind by an abort ends at curl's next progress call,
-// within about a second; the program waits that long for them when it ends, so that none is cut
+// within about a second; on POSIX the program waits that long for them when it ends, so that none is cut
 // off inside the TLS library (whose per-thread state would be lost with it).
 class request_threads {
  public:
@@ -79,7 +79,7 @@ class request_threads {
 request_threads& in_flight() {
   static request_threads* const threads = [] {
     auto* t = new request_threads;
-    std::atexit([] { in_flight().finish(); });
+    os::wait_at_exit([] { in_flight().finish(); });
     return t;
   }();
   return *threads;
