@@ -63,8 +63,16 @@ std::vector<wchar_t> build_environment(const process_options& options) {
   return out;
 }
 
-std::wstring last_error_text(const wchar_t* what) {
-  return std::wstring(what) + L" (error " + std::to_wstring(::GetLastError()) + L")";
+std::wstring last_error_text(const wchar_t* what, DWORD code = ::GetLastError()) {
+  return std::wstring(what) + L" (error " + std::to_wstring(code) + L")";
+}
+
+constexpr int kStartAttempts = 4;
+
+bool transient_start_failure(DWORD code) {
+  return code == ERROR_INTERNAL_ERROR || code == ERROR_NO_SYSTEM_RESOURCES ||
+         code == ERROR_NOT_ENOUGH_MEMORY || code == ERROR_OUTOFMEMORY ||
+         code == ERROR_COMMITMENT_LIMIT;
 }
 
 }  // namespace
@@ -143,9 +151,17 @@ std::unique_ptr<child_process> child_process::start(const std::wstring& command_
   std::vector<wchar_t> line(command_line.begin(), command_line.end());
   line.push_back(L'\0');
   PROCESS_INFORMATION pi{};
-  if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, flags,
-                        env.empty() ? nullptr : env.data(), nullptr, &si, &pi)) {
-    return fail(last_error_text(L"CreateProcessW failed"));
+  // A system short of resources (and Wine, when the new process dies while it is being set up
+  // under load) fails a start that succeeds a moment later: try a few times before giving up.
+  for (int attempt = 0;; ++attempt) {
+    if (::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, flags,
+                         env.empty() ? nullptr : env.data(), nullptr, &si, &pi)) {
+      break;
+    }
+    const DWORD why = ::GetLastError();
+    if (attempt >= kStartAttempts - 1 || !transient_start_failure(why))
+      return fail(last_error_text(L"CreateProcessW failed", why));
+    ::Sleep(50u << attempt);
   }
   handle_holder thread(pi.hThread);
   p->process.reset(pi.hProcess);
