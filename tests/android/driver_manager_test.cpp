@@ -12,6 +12,7 @@
 #include "loop_fixture.h"
 #include "temp_dir.h"
 #include "test_env.h"
+#include "test_support.h"
 #include "zip_writer.h"
 
 #include <chrono>
@@ -158,15 +159,7 @@ class DriverManagerTest : public LoopTest, public DriverInstallCallback {
   }
 
   void hold_installers() { std::ofstream(hold) << "x"; }
-  // Windows removes no file that another program has open, and the installers open the hold
-  // every few milliseconds to see whether it is still there: try until it is gone.
-  void release_installers() {
-    for (int i = 0; i < 5000 && fs::exists(hold); ++i) {
-      if (std::remove(hold.u8string().c_str()) != 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    ASSERT_FALSE(fs::exists(hold));
-  }
+  void release_installers() { ASSERT_TRUE(release_hold(hold)); }
 
   bool wait_results(std::size_t n) {
     return run_until([&] { return results.size() >= n; });
