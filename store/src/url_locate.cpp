@@ -20,8 +20,8 @@ using qv::win32::multithread::event;
 namespace {
 
 // The threads of requests. One left behind by an abort ends at curl's next progress call,
-// within about a second; on POSIX the program waits that long for them when it ends, so that none is cut
-// off inside the TLS library (whose per-thread state would be lost with it).
+// within about a second; on POSIX the program waits that long for them when it ends, so that
+// none is cut off inside the TLS library (whose per-thread state would be lost with it).
 class request_threads {
  public:
   template <class Body>

@@ -5,9 +5,9 @@
 #include "qv/command_line.h"
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <string>
+#include <system_error>
 #include <thread>
 
 namespace tiv::android::test {
@@ -25,11 +25,12 @@ inline std::wstring fake(const std::wstring& steps) { return fake_adb_line() + L
 // removes no file that another program has open, and the waiting programs open it every few
 // milliseconds to see whether it is still there: try until it is gone.
 inline bool release_hold(const std::filesystem::path& hold) {
-  for (int i = 0; i < 5000 && std::filesystem::exists(hold); ++i) {
-    if (std::remove(hold.u8string().c_str()) != 0)
+  std::error_code ec;
+  for (int i = 0; i < 5000 && std::filesystem::exists(hold, ec); ++i) {
+    if (!std::filesystem::remove(hold, ec))
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
-  return !std::filesystem::exists(hold);
+  return !std::filesystem::exists(hold, ec) && !ec;
 }
 
 }  // namespace tiv::android::test
